@@ -1,0 +1,70 @@
+// Splits the input into lines at LF, CR LF or a lone CR, into one reused
+// buffer that only ever grows.
+#include <cstdlib>
+
+#include "molstamp.h"
+
+namespace {
+
+constexpr uint32_t kFirstCapacity = 4096;
+constexpr uint32_t kMaxLineBytes = 2147483647u;  // capacity tops out at 2^31
+
+// Doubles the buffer; false when the limit is reached or memory runs out, in
+// which case buffer still points at the old, valid block.
+bool grow(char*& buffer, uint32_t& capacity) {
+  if (capacity > kMaxLineBytes) return false;
+  uint32_t doubled = capacity * 2;
+  char* bigger = static_cast<char*>(std::realloc(buffer, doubled));
+  if (bigger == nullptr) return false;
+  buffer = bigger;
+  capacity = doubled;
+  return true;
+}
+
+}  // namespace
+
+char* read_text_line(FILE* in, char*& buffer, uint32_t& capacity, int& error, uint32_t& length) {
+  error = kReadOk;
+  length = 0;
+  // A failed read leaves the stream's error flag set; stop here rather than
+  // read past the hole.
+  if (ferror_unlocked(in)) {
+    error = kReadFailed;
+    return nullptr;
+  }
+  if (buffer == nullptr) {
+    capacity = kFirstCapacity;
+    buffer = static_cast<char*>(std::malloc(capacity));
+    if (buffer == nullptr) {
+      error = kReadTooLong;
+      return nullptr;
+    }
+  }
+  uint32_t n = 0;
+  for (;;) {
+    int c = getc_unlocked(in);
+    if (c == EOF) {
+      if (ferror_unlocked(in)) {
+        // The part read so far is not a whole line: do not pass it on.
+        error = kReadFailed;
+        return nullptr;
+      }
+      if (n == 0) return nullptr;  // every line end returns, so nothing was read
+      break;
+    }
+    if (c == '\n') break;
+    if (c == '\r') {
+      int next = getc_unlocked(in);
+      if (next != '\n' && next != EOF) ungetc(next, in);
+      break;
+    }
+    if (n >= capacity - 1 && !grow(buffer, capacity)) {
+      error = kReadTooLong;
+      return nullptr;
+    }
+    buffer[n++] = static_cast<char>(c);
+  }
+  buffer[n] = '\0';
+  length = n;
+  return buffer;
+}

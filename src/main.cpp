@@ -1,0 +1,3 @@
+#include "molstamp.h"
+
+int main(int argc, char** argv) { return run_molstamp(argc, argv); }

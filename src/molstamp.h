@@ -1,0 +1,69 @@
+// Shared run state, line buffer and the functions of the annotation tool.
+#ifndef MOLSTAMP_H
+#define MOLSTAMP_H
+
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+
+// Reader failure codes held in LineBuffer::error.
+enum ReadError : int {
+  kReadOk = 0,       // no failure: a null line means the end of the input
+  kReadTooLong = 1,  // the line could not be held (memory or length limit)
+  kReadFailed = 2,   // the input stream reported a read error
+};
+
+// The one growable line buffer of a run; owned by the run, filled by the reader.
+struct LineBuffer {
+  char* data = nullptr;   // heap block, null until the first read
+  uint32_t capacity = 0;  // size of data; 4096 times a power of two
+  uint32_t length = 0;    // bytes of the current line, NULs included
+  int error = kReadOk;    // one of ReadError after each read
+};
+
+// Everything a run holds from start to end.
+struct RunState {
+  bool no_copy = false;              // -n: write key lines only
+  const char* input_name = nullptr;  // as given on the command line
+  const char* output_name = nullptr;
+  const char* log_name = nullptr;  // null or empty: log to standard error
+  FILE* in = nullptr;
+  FILE* out = nullptr;
+  FILE* log = nullptr;
+  LineBuffer line;
+  char key[256] = {};
+  int64_t lines_read = 0;
+  int64_t keys_added = 0;
+  int64_t keys_failed = 0;
+  int64_t progress = 0;  // lines since the last progress print
+  std::time_t start = 0;
+};
+
+// Computes the key of a NUL-terminated InChI into key (at least 256 bytes);
+// returns the library's status, 0 on success.
+using KeyFunction = int (*)(const char* inchi, char* key);
+
+// Reads the next line of in into buffer (growing it by doubling as needed),
+// terminated by a NUL, with its byte count in length; LF, CR LF and a lone CR
+// each end a line. Returns buffer, or null at the end of the input (error 0),
+// when the line cannot be held (error kReadTooLong) or on a read error
+// (error kReadFailed).
+char* read_text_line(FILE* in, char*& buffer, uint32_t& capacity, int& error, uint32_t& length);
+
+// The libinchi key call, asking for the key alone.
+int library_key(const char* inchi, char* key);
+
+// If line starts with "InC", computes its key: on success writes the key line
+// to out and counts it in keys_added; otherwise counts keys_failed and, unless
+// the status is 2 or 3, writes a warning naming line_number to log.
+void annotate_line(const char* line, int64_t line_number, FILE* out, FILE* log, char* key,
+                   int64_t& keys_added, int64_t& keys_failed, KeyFunction compute = library_key);
+
+// Writes the usage text to standard output.
+void print_usage();
+
+// The whole program: command line, files, loop, summary; returns the exit
+// status (0 done, 1 bad switch, 2 input, 3 output, 4 log, 5 incomplete run).
+int run_molstamp(int argc, char** argv);
+
+#endif

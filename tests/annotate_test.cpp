@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "molstamp.h"
+
+namespace {
+
+// Stands in for the library: "InC<n>..." answers status n, and a fixed key
+// for status 0, so that statuses the real library never returns are reachable.
+int fake_key(const char* inchi, char* key) {
+  int status = std::atoi(inchi + 3);
+  if (status == 0) std::snprintf(key, 256, "FAKE-KEY");
+  return status;
+}
+
+// Runs annotate_line on one line and collects what it wrote and counted.
+struct Annotated {
+  std::string out, log;
+  int64_t added = 10, failed = 20;  // not zero: the counters must only grow
+};
+
+Annotated annotate(const char* line, int64_t line_number, KeyFunction compute) {
+  Annotated a;
+  char* out_text = nullptr;
+  char* log_text = nullptr;
+  size_t out_size = 0, log_size = 0;
+  FILE* out = open_memstream(&out_text, &out_size);
+  FILE* log = open_memstream(&log_text, &log_size);
+  char key[256];
+  annotate_line(line, line_number, out, log, key, a.added, a.failed, compute);
+  fclose(out);
+  fclose(log);
+  a.out.assign(out_text, out_size);
+  a.log.assign(log_text, log_size);
+  std::free(out_text);
+  std::free(log_text);
+  return a;
+}
+
+struct StatusCase {
+  const char* line;
+  const char* out;
+  const char* log;
+  int added, failed;  // growth of each counter
+};
+
+const StatusCase kStatusCases[] = {
+    {"InC0", "InChIKey=FAKE-KEY\n", "", 1, 0},
+    {"InC1", "", "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n",
+     0, 1},
+    {"InC2", "", "", 0, 1},
+    {"InC3", "", "", 0, 1},
+    {"InC4", "",
+     "Warning: could not compute InChIKey for the line #7 (not enough memory to treat the "
+     "string)\n",
+     0, 1},
+    {"InC5", "",
+     "Warning: could not compute InChIKey for the line #7 (detected error in flag character)\n", 0,
+     1},
+    {"InC20", "",
+     "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n", 0, 1},
+    {"InC21", "",
+     "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n", 0, 1},
+    {"InC-1", "",
+     "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n", 0, 1},
+    // Not candidates: the library is never asked.
+    {"inC0", "", "", 0, 0},
+    {" InC0", "", "", 0, 0},
+    {"In", "", "", 0, 0},
+    {"I", "", "", 0, 0},
+    {"", "", "", 0, 0},
+};
+
+TEST(AnnotateLine, EachStatusGivesItsOutputLogAndCount) {
+  for (const StatusCase& c : kStatusCases) {
+    SCOPED_TRACE(c.line);
+    Annotated a = annotate(c.line, 7, fake_key);
+    EXPECT_EQ(a.out, c.out);
+    EXPECT_EQ(a.log, c.log);
+    EXPECT_EQ(a.added, 10 + c.added);
+    EXPECT_EQ(a.failed, 20 + c.failed);
+  }
+}
+
+TEST(AnnotateLine, WarningNamesLineNumbersBeyond32Bits) {
+  Annotated a = annotate("InC1", 4294967301LL, fake_key);
+  EXPECT_EQ(a.log,
+            "Warning: could not compute InChIKey for the line #4294967301 "
+            "(unresolved program error)\n");
+}
+
+// Published InChIKeys of real compounds, computed here by libinchi.
+struct RealCase {
+  const char* compound;
+  const char* inchi;
+  const char* key;
+};
+
+const RealCase kRealCases[] = {
+    {"benzene", "InChI=1S/C6H6/c1-2-4-6-5-3-1/h1-6H", "UHOVQNZJYSORNB-UHFFFAOYSA-N"},
+    {"ethanol", "InChI=1S/C2H6O/c1-2-3/h3H,2H2,1H3", "LFQSCWFLJHTTHZ-UHFFFAOYSA-N"},
+    {"water", "InChI=1S/H2O/h1H2", "XLYOFNOQVPJJNP-UHFFFAOYSA-N"},
+    {"caffeine", "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3",
+     "RYYVLZVUVIJVGH-UHFFFAOYSA-N"},
+    {"aspirin", "InChI=1S/C9H8O4/c1-6(10)13-8-5-3-2-4-7(8)9(11)12/h2-5H,1H3,(H,11,12)",
+     "BSYNRYMUTXBXSQ-UHFFFAOYSA-N"},
+    {"D-glucose", "InChI=1S/C6H12O6/c7-1-2-3(8)4(9)5(10)6(11)12-2/h2-11H,1H2/t2-,3-,4+,5-,6?/m1/s1",
+     "WQZGKKKJIJFFOK-GASJEMHNSA-N"},
+    {"morphine",
+     "InChI=1S/C17H19NO3/c1-18-7-6-17-10-3-5-13(20)16(17)21-15-12(19)4-2-9(14(15)17)8-11(10)18/"
+     "h2-5,10-11,13,16,19-20H,6-8H2,1H3/t10-,11+,13-,16-,17-/m0/s1",
+     "BQJCRHHNABKAKU-KBQPJGBKSA-N"},
+    {"sodium hydroxide", "InChI=1S/Na.H2O/h;1H2/q+1;/p-1", "HEMHJVSKTPXQMS-UHFFFAOYSA-M"},
+    {"methane, non-standard", "InChI=1/CH4/h1H4", "VNWKTOKETHGBQD-UHFFFAOYNA-N"},
+};
+
+TEST(AnnotateLine, RealLibraryGivesPublishedKeys) {
+  for (const RealCase& c : kRealCases) {
+    SCOPED_TRACE(c.compound);
+    Annotated a = annotate(c.inchi, 1, library_key);
+    EXPECT_EQ(a.out, std::string("InChIKey=") + c.key + "\n");
+    EXPECT_EQ(a.log, "");
+    EXPECT_EQ(a.added, 11);
+    EXPECT_EQ(a.failed, 20);
+  }
+}
+
+TEST(AnnotateLine, RealLibraryFailuresAreCountedAndOnlySomeLogged) {
+  const StatusCase cases[] = {
+      {"InChI=1S/", "",
+       "Warning: could not compute InChIKey for the line #3 (unresolved program error)\n", 0, 1},
+      {"InC", "", "", 0, 1},
+      {"InChI=garbage", "", "", 0, 1},
+      {"InChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N", "", "", 0, 1},  // our own output read back
+  };
+  for (const StatusCase& c : cases) {
+    SCOPED_TRACE(c.line);
+    Annotated a = annotate(c.line, 3, library_key);
+    EXPECT_EQ(a.out, c.out);
+    EXPECT_EQ(a.log, c.log);
+    EXPECT_EQ(a.added, 10 + c.added);
+    EXPECT_EQ(a.failed, 20 + c.failed);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,337 @@
+// End to end: the built binary in a scratch directory, with exact console,
+// log and output bytes and exit statuses.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+namespace {
+
+const std::string kUsage =
+    "Demo program illustrating usage of InChIKey API.\n"
+    "Copies the file to output file adding InChIKey string as a separate line after\n"
+    "each found line containing a single InChI string (LF-terminated)\n"
+    "\nUsage: molstamp [switches] input file name [output file name [log file name] ]"
+    "\n       switches:"
+    "\n       -n      do not copy source to output, just print keys."
+    "\n\n"
+    "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
+    "string.\n";
+
+const std::string kNoOutputName = "* Warning: got no output file name, using 'InChIKeys.txt'.\n";
+
+// The summary, with the elapsed seconds written as "T" (see Outcome::console).
+std::string summary(int64_t lines, int64_t added, int64_t failed) {
+  return "\nCompleted processing of " + std::to_string(lines) + " lines." + "\nInChIKey: added " +
+         std::to_string(added) + ", failed " + std::to_string(failed) + ".\n" +
+         "\nElapsed time: T\n";
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+  // Standard output with the run's elapsed seconds replaced by "T".
+  std::string console() const {
+    static const std::regex elapsed("\nElapsed time: -?[0-9]+\n");
+    return std::regex_replace(out, elapsed, "\nElapsed time: T\n");
+  }
+};
+
+// A scratch directory: the tool runs in work/, its console goes beside it.
+class Scratch {
+ public:
+  Scratch() {
+    std::string pattern = (fs::temp_directory_path() / "molstamp-test-XXXXXX").string();
+    root_ = mkdtemp(pattern.data());
+    fs::create_directory(work());
+  }
+  ~Scratch() { fs::remove_all(root_); }
+  fs::path work() const { return root_ / "work"; }
+  fs::path operator/(const std::string& name) const { return work() / name; }
+
+  // Runs the tool with args; address_limit > 0 caps its address space.
+  Outcome run(const std::vector<std::string>& args, rlim_t address_limit = 0) const {
+    fs::path out = root_ / "stdout", err = root_ / "stderr";
+    pid_t pid = fork();
+    if (pid == 0) {
+      std::vector<char*> argv{const_cast<char*>(MOLSTAMP_BINARY)};
+      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      int in_fd = open("/dev/null", O_RDONLY);
+      int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(work().c_str()) != 0) _exit(126);
+      dup2(in_fd, 0);
+      dup2(out_fd, 1);
+      dup2(err_fd, 2);
+      if (address_limit > 0) {
+        rlimit limit{address_limit, address_limit};
+        setrlimit(RLIMIT_AS, &limit);
+      }
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    Outcome o;
+    o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    o.out = read_file(out);
+    o.err = read_file(err);
+    return o;
+  }
+
+  std::set<std::string> files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(work()))
+      names.insert(entry.path().filename().string());
+    return names;
+  }
+
+ private:
+  fs::path root_;
+};
+
+const std::string kBenzene = "InChI=1S/C6H6/c1-2-4-6-5-3-1/h1-6H";
+const std::string kWater = "InChI=1S/H2O/h1H2";
+const std::string kMethane = "InChI=1S/CH4/h1H4";
+
+// Comments, blank lines, every line end, a NUL byte, a non-candidate, a
+// library failure that is logged (line 6) and one that is not (line 7).
+const std::string kMixedInput = "# comment\r\n" + kBenzene + "\r\n\r\n" + kWater +
+                                "\ninchi=1S/H2O/h1H2\nInChI=1S/\rInC\nx\0y\n"s + kMethane;
+const std::string kMixedKeys =
+    "InChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N\n"
+    "InChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n"
+    "InChIKey=VNWKTOKETHGBQD-UHFFFAOYSA-N\n";
+const std::string kMixedOutput = "# comment\n" + kBenzene +
+                                 "\nInChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N\n\n" + kWater +
+                                 "\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n"
+                                 "inchi=1S/H2O/h1H2\nInChI=1S/\nInC\nx\0y\n"s +
+                                 kMethane + "\nInChIKey=VNWKTOKETHGBQD-UHFFFAOYSA-N\n";
+const std::string kMixedLog =
+    "Processing 'in.txt'...\n"
+    "Warning: could not compute InChIKey for the line #6 (unresolved program error)\n";
+const std::string kMixedSummary = summary(9, 3, 2);
+
+TEST(Run, AnnotatesAMixedFile) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string console, log_on_stderr, output_file, output, log_file;
+  };
+  const Case cases[] = {
+      {{"in.txt", "out.txt"}, kMixedSummary, kMixedLog, "out.txt", kMixedOutput, ""},
+      {{"-n", "in.txt", "out.txt"}, kMixedSummary, kMixedLog, "out.txt", kMixedKeys, ""},
+      {{"-nq", "-n", "in.txt", "out.txt"}, kMixedSummary, kMixedLog, "out.txt", kMixedKeys, ""},
+      {{"in.txt"}, kNoOutputName + kMixedSummary, kMixedLog, "InChIKeys.txt", kMixedOutput, ""},
+      {{"in.txt", "out.txt", ""}, kMixedSummary, kMixedLog, "out.txt", kMixedOutput, ""},
+      {{"in.txt", "-out.txt", "log.txt", "ignored"},
+       kMixedSummary,
+       "",
+       "-out.txt",
+       kMixedOutput,
+       "log.txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Scratch dir;
+    write_file(dir / "in.txt", kMixedInput);
+    Outcome o = dir.run(c.args);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.console(), c.console);
+    EXPECT_EQ(o.err, c.log_on_stderr);
+    EXPECT_EQ(read_file(dir / c.output_file), c.output);
+    if (!c.log_file.empty()) {
+      EXPECT_EQ(read_file(dir / c.log_file), kMixedLog);
+    }
+    EXPECT_EQ(read_file(dir / "in.txt"), kMixedInput);
+  }
+}
+
+TEST(Run, EmptyInputGivesEmptyOutput) {
+  Scratch dir;
+  write_file(dir / "in.txt", "");
+  Outcome o = dir.run({"-n", "in.txt", "out.txt"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.console(), summary(0, 0, 0));
+  EXPECT_EQ(o.err, "Processing 'in.txt'...\n");
+  EXPECT_TRUE(fs::exists(dir / "out.txt"));
+  EXPECT_EQ(read_file(dir / "out.txt"), "");
+}
+
+TEST(Run, RefusesBadCommandLinesAndUnopenableFiles) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string console;
+    std::set<std::string> files;  // what the work directory holds afterwards
+  };
+  const std::set<std::string> only_input{"in.txt", "sub"};
+  const std::set<std::string> with_output{"in.txt", "sub", "out.txt"};
+  const Case cases[] = {
+      {{}, 0, kUsage, only_input},
+      {{"-x", "in.txt", "out.txt"}, 1, "Error: unknown key 'x'\n" + kUsage, only_input},
+      {{"-n", "-N", "in.txt"}, 1, "Error: unknown key 'N'\n" + kUsage, only_input},
+      {{"-", "in.txt"}, 1, "Error: unknown key '\0'\n"s + kUsage, only_input},
+      {{"-in.txt"}, 1, "Error: unknown key 'i'\n" + kUsage, only_input},
+      {{"-n"}, 2, "* Error: could not open input file!\n", only_input},
+      {{""}, 2, "* Error: could not open input file!\n", only_input},
+      {{"missing.txt", "out.txt"}, 2, "* Error: could not open input file!\n", only_input},
+      {{"in.txt", ""}, 3, "* Error: could not open output file!\n", only_input},
+      {{"in.txt", "no/dir/out.txt"}, 3, "* Error: could not open output file!\n", only_input},
+      {{"in.txt", "sub"}, 3, "* Error: could not open output file!\n", only_input},
+      {{"in.txt", "in.txt"}, 3, "* Error: output file is the input file!\n", only_input},
+      {{"in.txt", "./sub/../in.txt"}, 3, "* Error: output file is the input file!\n", only_input},
+      {{"in.txt", "out.txt", "no/dir/log.txt"},
+       4,
+       "* Error: could not open log file!\n",
+       with_output},
+      {{"in.txt", "out.txt", "in.txt"}, 4, "* Error: log file is the input file!\n", with_output},
+      {{"in.txt", "out.txt", "out.txt"}, 4, "* Error: log file is the output file!\n", with_output},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Scratch dir;
+    write_file(dir / "in.txt", kMixedInput);
+    fs::create_directory(dir / "sub");
+    Outcome o = dir.run(c.args);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.out, c.console);
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(dir.files(), c.files);
+    EXPECT_EQ(read_file(dir / "in.txt"), kMixedInput);
+    if (c.files.count("out.txt")) {
+      EXPECT_EQ(read_file(dir / "out.txt"), "");
+    }
+  }
+}
+
+TEST(Run, NeverWritesOverTheInputThroughLinks) {
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string console;
+  };
+  const std::string out_is_in = "* Error: output file is the input file!\n";
+  const std::string log_is_in = "* Error: log file is the input file!\n";
+  const Case cases[] = {
+      {{"in.txt", "hard.txt"}, 3, out_is_in},
+      {{"in.txt", "soft.txt"}, 3, out_is_in},
+      {{"soft.txt", "hard.txt"}, 3, out_is_in},
+      {{"InChIKeys.txt"}, 3, kNoOutputName + out_is_in},
+      {{"in.txt", "out.txt", "hard.txt"}, 4, log_is_in},
+      {{"in.txt", "out.txt", "soft.txt"}, 4, log_is_in},
+      {{"in.txt", "out.txt", "soft-out.txt"}, 4, "* Error: log file is the output file!\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Scratch dir;
+    write_file(dir / "in.txt", kMixedInput);
+    write_file(dir / "InChIKeys.txt", kMixedInput);
+    fs::create_hard_link(dir / "in.txt", dir / "hard.txt");
+    fs::create_symlink("in.txt", dir / "soft.txt");
+    fs::create_symlink("out.txt", dir / "soft-out.txt");  // dangling until the run
+    Outcome o = dir.run(c.args);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.out, c.console);
+    EXPECT_EQ(read_file(dir / "in.txt"), kMixedInput);
+    EXPECT_EQ(read_file(dir / "InChIKeys.txt"), kMixedInput);
+  }
+}
+
+TEST(Run, DevicesMayBeSharedByOutputAndLog) {
+  Scratch dir;
+  write_file(dir / "in.txt", kMixedInput);
+  Outcome o = dir.run({"in.txt", "/dev/null", "/dev/null"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.console(), kMixedSummary);
+}
+
+TEST(Run, ShowsProgressAfterEvery5000thLine) {
+  struct Case {
+    int lines;
+    std::string progress;
+  };
+  const Case cases[] = {
+      {4999, ""},
+      {5000, "5000        \r"},
+      {14999, "5000        \r10000        \r"},
+      {15000, "5000        \r10000        \r15000        \r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lines);
+    Scratch dir;
+    std::string input;
+    for (int i = 0; i < c.lines; ++i) input += i % 2 ? "x\r\n" : "y\n";
+    write_file(dir / "in.txt", input);
+    Outcome o = dir.run({"-n", "in.txt", "out.txt"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.console(), c.progress + summary(c.lines, 0, 0));
+  }
+}
+
+TEST(Run, IncompleteRunsFailWithStatus5) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string console, output;
+  };
+  const std::string no_write = "* Error: could not write output file!\n";
+  const std::string no_log = "* Error: could not write log file!\n";
+  const Case cases[] = {
+      {{"in.txt", "/dev/full"}, kMixedSummary + no_write, ""},
+      {{"-n", "in.txt", "/dev/full"}, kMixedSummary + no_write, ""},
+      {{"in.txt", "out.txt", "/dev/full"}, kMixedSummary + no_log, kMixedOutput},
+      {{"in.txt", "/dev/full", "/dev/full"}, kMixedSummary + no_write + no_log, ""},
+      {{"sub", "out.txt"}, "\n* Error: could not read input file!" + summary(0, 0, 0), ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Scratch dir;
+    write_file(dir / "in.txt", kMixedInput);
+    fs::create_directory(dir / "sub");
+    Outcome o = dir.run(c.args);
+    EXPECT_EQ(o.status, 5);
+    EXPECT_EQ(o.console(), c.console);
+    if (fs::exists(dir / "out.txt")) {
+      EXPECT_EQ(read_file(dir / "out.txt"), c.output);
+    }
+  }
+}
+
+#ifndef MOLSTAMP_SANITIZED  // the sanitizers' shadow memory needs the address space
+TEST(Run, LineTooLongForMemoryFailsWithStatus5AndKeepsEarlierLines) {
+  Scratch dir;
+  std::string head = "first\r\n" + kWater + "\n";
+  write_file(dir / "in.txt", head + std::string(80 << 20, 'a') + "\nlast\n");
+  Outcome o = dir.run({"in.txt", "out.txt"}, rlim_t{64} << 20);
+  EXPECT_EQ(o.status, 5);
+  EXPECT_EQ(o.console(), "\n* Error: could not process line 3 (too long)." + summary(2, 1, 0));
+  EXPECT_EQ(read_file(dir / "out.txt"),
+            "first\n" + kWater + "\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n");
+}
+#endif
+
+}  // namespace
