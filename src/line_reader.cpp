@@ -40,9 +40,19 @@ char* read_text_line(FILE* in, char*& buffer, uint32_t& capacity, int& error, ui
       return nullptr;
     }
   }
+  // Locals, not the by-reference parameters: a byte store could alias them,
+  // which would force a reload of each for every byte.
+  char* data = buffer;
+  uint32_t last = capacity - 1;  // room for the terminator
   uint32_t n = 0;
   for (;;) {
     int c = getc_unlocked(in);
+    if (c == '\n') break;
+    if (c == '\r') {
+      int next = getc_unlocked(in);
+      if (next != '\n' && next != EOF) ungetc(next, in);
+      break;
+    }
     if (c == EOF) {
       if (ferror_unlocked(in)) {
         // The part read so far is not a whole line: do not pass it on.
@@ -52,19 +62,17 @@ char* read_text_line(FILE* in, char*& buffer, uint32_t& capacity, int& error, ui
       if (n == 0) return nullptr;  // every line end returns, so nothing was read
       break;
     }
-    if (c == '\n') break;
-    if (c == '\r') {
-      int next = getc_unlocked(in);
-      if (next != '\n' && next != EOF) ungetc(next, in);
-      break;
+    if (n == last) {
+      if (!grow(buffer, capacity)) {
+        error = kReadTooLong;
+        return nullptr;
+      }
+      data = buffer;
+      last = capacity - 1;
     }
-    if (n >= capacity - 1 && !grow(buffer, capacity)) {
-      error = kReadTooLong;
-      return nullptr;
-    }
-    buffer[n++] = static_cast<char>(c);
+    data[n++] = static_cast<char>(c);
   }
-  buffer[n] = '\0';
+  data[n] = '\0';
   length = n;
   return buffer;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 // Reader failure codes held in LineBuffer::error.
 enum ReadError : int {
@@ -30,6 +31,8 @@ struct RunState {
   FILE* in = nullptr;
   FILE* out = nullptr;
   FILE* log = nullptr;
+  std::vector<char> in_buffer;   // stdio buffers of in and out: they
+  std::vector<char> out_buffer;  // must outlive the streams
   LineBuffer line;
   char key[256] = {};
   int64_t lines_read = 0;

@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""Whole-process CPU time and peak memory of molstamp against its floors and peers.
+
+Run through bench/run, which builds the tool first. Times are user + system
+CPU seconds of the child process (wait4), so other load on the machine
+matters less than with wall-clock time.
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+
+def measure(cmd, stdin=None, stdout=None, remove=None):
+    """Runs cmd once; returns its CPU seconds (user + system). The file remove
+    is deleted first, so that no run pays for truncating an earlier output."""
+    for path in (remove, stdout):
+        if path and os.path.exists(path):
+            os.unlink(path)
+    with open(stdin or os.devnull, "rb") as fin, open(stdout or os.devnull, "wb") as fout:
+        proc = subprocess.Popen(cmd, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(proc.pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"bench: {' '.join(cmd)} exited with status {status}")
+    return usage.ru_utime + usage.ru_stime
+
+
+def peak_rss(cmd):
+    """Peak resident memory in KiB, as /usr/bin/time reports it (a child of
+    this script would inherit the script's own high-water mark)."""
+    report = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, check=True).stderr
+    return int(report.decode().strip().splitlines()[-1])
+
+
+def paired(a, b, pairs):
+    """Alternates a and b (callables returning CPU seconds) pairs times; returns
+    the median time of each and the median of the pairs' ratios."""
+    ta, tb, ratios = [], [], []
+    for i in range(pairs):
+        if i % 2 == 0:
+            ra, rb = a(), b()
+        else:
+            rb, ra = b(), a()
+        ta.append(ra)
+        tb.append(rb)
+        ratios.append(ra / rb)
+    return statistics.median(ta), statistics.median(tb), statistics.median(ratios)
+
+
+def make_inputs(seed, workdir, lines):
+    seed_lines = open(seed, "rb").read().splitlines(keepends=True)
+    inchi = os.path.join(workdir, "inchi.txt")
+    lower = os.path.join(workdir, "lower.txt")
+    with open(inchi, "wb") as out, open(lower, "wb") as low:
+        for i in range(lines):
+            line = seed_lines[i % len(seed_lines)]
+            out.write(line)
+            low.write(line.lower())  # "inchi=": never a candidate
+    long_line = os.path.join(workdir, "long.txt")
+    with open(long_line, "wb") as out:
+        for _ in range(100):
+            out.write(b"a" * (1000 * 1000))
+    return inchi, lower, long_line
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True, help="release build directory")
+    ap.add_argument("--seed", required=True, help="file of real InChI lines")
+    ap.add_argument("--lines", type=int, default=1_000_000)
+    ap.add_argument("--pairs", type=int, default=7)
+    ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
+    args = ap.parse_args()
+
+    tool = os.path.join(args.build, "molstamp")
+    floor = os.path.join(args.build, "molstamp_floor")
+    work = tempfile.mkdtemp(prefix="molstamp-bench-")
+    try:
+        inchi, lower, long_line = make_inputs(args.seed, work, args.lines)
+        out = os.path.join(work, "out.txt")
+        # Let the new files reach the disk now, not while a run is measured,
+        # and warm the page cache for both sides.
+        os.sync()
+        for path in (inchi, lower):
+            measure(["cat", path])
+        n = args.lines
+
+        def tool_on(path):
+            return lambda: measure([tool, path, out], remove=out)
+
+        t_tool, t_floor, r_inchi = paired(
+            tool_on(inchi), lambda: measure([floor, inchi]), args.pairs)
+        t_copy, t_tr, r_copy = paired(
+            tool_on(lower), lambda: measure(["tr", "\r", "\n"], stdin=lower, stdout=out),
+            args.pairs)
+        rss_inchi = peak_rss([tool, inchi, out])
+        rss_copy = peak_rss([tool, lower, out])
+        rss_long = peak_rss([tool, long_line, out])
+
+        print(f"{n} lines, {args.pairs} alternating pairs, medians of CPU time (user + system)\n")
+        print("| workload | molstamp | reference | ratio | goal |")
+        print("|---|---|---|---|---|")
+        print(f"| InChI lines vs floor (read all, key per line) | {t_tool:.3f} s "
+              f"| {t_floor:.3f} s | {r_inchi:.3f} | <= 1.05 |")
+        print(f"| non-candidate lines vs tr | {t_copy:.3f} s | {t_tr:.3f} s "
+              f"| {r_copy:.3f} | <= 1.20 |")
+        print()
+        print("| peak resident memory | molstamp | goal |")
+        print("|---|---|---|")
+        print(f"| InChI file, {n} lines | {rss_inchi / 1024:.1f} MiB | <= 8 MiB |")
+        print(f"| non-candidate file, {n} lines | {rss_copy / 1024:.1f} MiB | <= 8 MiB |")
+        print(f"| one 100 MB line | {rss_long / 1024:.1f} MiB | <= 200 MB |")
+        print()
+        print("| peer (one run, same InChI file) | CPU time | per line |")
+        print("|---|---|---|")
+        print(f"| molstamp (median above) | {t_tool:.2f} s | {t_tool / n * 1e6:.2f} us |")
+        if shutil.which("obabel"):
+            t = measure(["obabel", "-iinchi", inchi, "-oinchikey", "-O", out], remove=out)
+            print(f"| Open Babel obabel -iinchi -oinchikey | {t:.2f} s | {t / n * 1e6:.2f} us |")
+        else:
+            print("| Open Babel | not installed | |")
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rdkit_keys.js")
+        if args.peers and shutil.which("node"):
+            env_path = os.path.join(args.peers, "node_modules")
+            t = measure(["env", f"NODE_PATH={env_path}", "node", script, inchi])
+            print(f"| RDKit MinimalLib get_inchikey_for_inchi (Node.js) | {t:.2f} s "
+                  f"| {t / n * 1e6:.2f} us |")
+        else:
+            print("| RDKit MinimalLib | Node.js or the package missing | |")
+    finally:
+        shutil.rmtree(work)
+
+
+if __name__ == "__main__":
+    main()
