@@ -11,7 +11,7 @@ namespace {
 
 constexpr const char* kDefaultOutputName = "InChIKeys.txt";
 constexpr int64_t kProgressEvery = 5000;
-constexpr size_t kStreamBuffer = 1 << 20;
+constexpr size_t kStreamBuffer = 1 << 18;
 
 // True when name is an existing regular file and the same file as other;
 // devices such as /dev/null may be shared freely.

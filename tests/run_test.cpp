@@ -3,17 +3,23 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "line_model.h"
+#include "molstamp.h"
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -54,6 +60,7 @@ void write_file(const fs::path& path, const std::string& bytes) {
 struct Outcome {
   int status = -1;
   std::string out, err;
+  long max_rss_kib = 0;  // the tool's peak resident memory
   // Standard output with the run's elapsed seconds replaced by "T".
   std::string console() const {
     static const std::regex elapsed("\nElapsed time: -?[0-9]+\n");
@@ -96,8 +103,10 @@ class Scratch {
       _exit(127);
     }
     int wstatus = 0;
-    waitpid(pid, &wstatus, 0);
+    rusage usage{};
+    wait4(pid, &wstatus, 0, &usage);
     Outcome o;
+    o.max_rss_kib = usage.ru_maxrss;
     o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     o.out = read_file(out);
     o.err = read_file(err);
@@ -333,5 +342,98 @@ TEST(Run, LineTooLongForMemoryFailsWithStatus5AndKeepsEarlierLines) {
             "first\n" + kWater + "\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n");
 }
 #endif
+
+// True when the file holds exactly count bytes of fill followed by tail.
+bool holds_run_of(const fs::path& path, size_t count, char fill, const std::string& tail) {
+  std::ifstream f(path, std::ios::binary);
+  std::vector<char> chunk(1 << 20);
+  while (count > 0) {
+    size_t n = std::min(count, chunk.size());
+    if (!f.read(chunk.data(), static_cast<std::streamsize>(n))) return false;
+    for (size_t i = 0; i < n; ++i) {
+      if (chunk[i] != fill) return false;
+    }
+    count -= n;
+  }
+  std::string rest(tail.size() + 1, '\0');
+  f.read(rest.data(), static_cast<std::streamsize>(rest.size()));
+  return f.gcount() == static_cast<std::streamsize>(tail.size()) &&
+         rest.compare(0, tail.size(), tail) == 0;
+}
+
+TEST(Run, HundredMegabyteLineIsCopiedWhole) {
+  const size_t kLine = 100'000'000;
+  for (const std::string end : {"", "\r", "\r\n"}) {
+    SCOPED_TRACE(testing::PrintToString(end));
+    Scratch dir;
+    {
+      std::ofstream in(dir / "in.txt", std::ios::binary);
+      std::string chunk(1'000'000, 'a');
+      for (size_t i = 0; i < kLine / chunk.size(); ++i) in << chunk;
+      in << end << "InChI=1S/H2O/h1H2";
+    }
+    Outcome o = dir.run({"in.txt", "out.txt"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.console(), summary(end.empty() ? 1 : 2, end.empty() ? 0 : 1, 0));
+    std::string tail = end.empty() ? "InChI=1S/H2O/h1H2\n"
+                                   : "\nInChI=1S/H2O/h1H2\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n";
+    EXPECT_TRUE(holds_run_of(dir / "out.txt", kLine, 'a', tail));
+#ifndef MOLSTAMP_SANITIZED
+    // The line buffer doubles up to 128 MiB for it; nothing else grows.
+    EXPECT_LT(o.max_rss_kib, long{2 * kLine / 1024});
+#endif
+  }
+}
+
+// Random bytes with many line ends, NULs, Ctrl-Z and some real InChI lines:
+// the output must be the model's lines, each ended by LF, with the library's
+// key after every candidate that has one.
+TEST(Run, RandomBinaryInputMatchesTheModel) {
+  std::mt19937 random(20261208);
+  const char kSpecial[] = {'\r', '\n', '\0', '\x1a', '\xff', 'I'};
+  std::string bytes;
+  while (bytes.size() < 10'000'000) {
+    unsigned r = random() % 1000;
+    if (r < 60) {
+      bytes += kSpecial[r % sizeof kSpecial];
+    } else if (r < 62) {
+      bytes += r % 2 ? "\nInChI=1S/H2O/h1H2" : "\rInChI=1S/";
+    } else {
+      bytes += static_cast<char>(random());
+    }
+  }
+  std::string output, log = "Processing 'in.bin'...\n";
+  int64_t added = 0, failed = 0;
+  std::vector<std::string> lines = model_lines(bytes);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    output += lines[i] + "\n";
+    const char* text = lines[i].c_str();
+    if (std::strncmp(text, "InC", 3) != 0) continue;
+    char key[256];
+    int status = library_key(text, key);
+    if (status == 0) {
+      output += std::string("InChIKey=") + key + "\n";
+      ++added;
+    } else {
+      ++failed;
+      if (status != 2 && status != 3) {
+        log += "Warning: could not compute InChIKey for the line #" + std::to_string(i + 1) +
+               " (unresolved program error)\n";
+      }
+    }
+  }
+  ASSERT_GT(added, 100);
+  ASSERT_GT(log.size(), 1000u);
+
+  Scratch dir;
+  write_file(dir / "in.bin", bytes);
+  Outcome o = dir.run({"in.bin", "out.txt", "log.txt"});
+  EXPECT_EQ(o.status, 0);
+  std::string progress;
+  for (size_t n = 5000; n <= lines.size(); n += 5000) progress += std::to_string(n) + "        \r";
+  EXPECT_EQ(o.console(), progress + summary(static_cast<int64_t>(lines.size()), added, failed));
+  EXPECT_TRUE(read_file(dir / "out.txt") == output);
+  EXPECT_EQ(read_file(dir / "log.txt"), log);
+}
 
 }  // namespace
