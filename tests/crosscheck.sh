@@ -1,0 +1,33 @@
+#!/bin/bash
+# Every key molstamp writes must equal the key that an independent
+# implementation (RDKit MinimalLib, see tools/make_reference.js) computed for
+# the same InChI string. The strings are interleaved with name lines and our
+# own key lines read back, under rotating LF, CR LF and CR line ends.
+set -euo pipefail
+tool=$1
+reference=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+gzip -dc "$reference" | grep -v '^#' > "$work/reference.tsv"
+awk -F '\t' -v input="$work/in.txt" -v expected="$work/expected.txt" '
+  function emit(line) {
+    ends = NR % 3 == 0 ? "\n" : NR % 3 == 1 ? "\r\n" : "\r"
+    printf "%s%s", line, ends > input
+    printf "%s\n", line > expected
+  }
+  NR % 7 == 0 { emit("molecule " NR) }
+  NR % 11 == 0 { emit("InChIKey=" $2); failed++ }
+  { emit($1); printf "InChIKey=%s\n", $2 > expected; added++ }
+  END { printf "InChIKey: added %d, failed %d.\n", added, failed > "/dev/stderr" }
+' "$work/reference.tsv" 2> "$work/counts.txt"
+
+"$tool" "$work/in.txt" "$work/out.txt" "$work/log.txt" > "$work/console.txt"
+cmp "$work/out.txt" "$work/expected.txt"
+grep -qxF "$(cat "$work/counts.txt")" "$work/console.txt"
+if grep -q Warning "$work/log.txt"; then
+  echo "unexpected warnings:" >&2
+  cat "$work/log.txt" >&2
+  exit 1
+fi
+echo "crosscheck: $(wc -l < "$work/reference.tsv") keys agree; $(cat "$work/counts.txt")"

@@ -1,0 +1,23 @@
+#!/bin/bash
+# Builds the Debian package from the build tree, unpacks it into a scratch
+# root and runs the installed binary on the sample input; also checks that
+# the man page renders without warnings.
+set -euo pipefail
+build=$1
+source_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+(cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" > cpack.log)
+deb=$(ls "$work"/molstamp_*_amd64.deb)
+dpkg-deb --field "$deb" Depends | grep -q libinchi1
+dpkg -x "$deb" "$work/root"
+test -f "$work/root/usr/share/man/man1/molstamp.1"
+"$work/root/usr/bin/molstamp" "$source_dir/examples/compounds.txt" "$work/out.txt" \
+  > "$work/console.txt" 2> "$work/log.txt"
+grep -qx 'InChIKey: added 13, failed 1.' "$work/console.txt"
+grep -qx 'InChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N' "$work/out.txt"
+if command -v groff > /dev/null; then
+  warnings=$(groff -man -Tutf8 -ww -z "$work/root/usr/share/man/man1/molstamp.1" 2>&1)
+  test -z "$warnings" || { echo "$warnings" >&2; exit 1; }
+fi
+echo "package: $(basename "$deb") installs and runs"
