@@ -73,15 +73,20 @@ const StatusCase kStatusCases[] = {
     {"", "", "", 0, 0},
 };
 
-TEST(AnnotateLine, EachStatusGivesItsOutputLogAndCount) {
-  for (const StatusCase& c : kStatusCases) {
+template <size_t N>
+void expect_annotated(const StatusCase (&cases)[N], int64_t line_number, KeyFunction compute) {
+  for (const StatusCase& c : cases) {
     SCOPED_TRACE(c.line);
-    Annotated a = annotate(c.line, 7, fake_key);
+    Annotated a = annotate(c.line, line_number, compute);
     EXPECT_EQ(a.out, c.out);
     EXPECT_EQ(a.log, c.log);
     EXPECT_EQ(a.added, 10 + c.added);
     EXPECT_EQ(a.failed, 20 + c.failed);
   }
+}
+
+TEST(AnnotateLine, EachStatusGivesItsOutputLogAndCount) {
+  expect_annotated(kStatusCases, 7, fake_key);
 }
 
 TEST(AnnotateLine, WarningNamesLineNumbersBeyond32Bits) {
@@ -135,14 +140,7 @@ TEST(AnnotateLine, RealLibraryFailuresAreCountedAndOnlySomeLogged) {
       {"InChI=garbage", "", "", 0, 1},
       {"InChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N", "", "", 0, 1},  // our own output read back
   };
-  for (const StatusCase& c : cases) {
-    SCOPED_TRACE(c.line);
-    Annotated a = annotate(c.line, 3, library_key);
-    EXPECT_EQ(a.out, c.out);
-    EXPECT_EQ(a.log, c.log);
-    EXPECT_EQ(a.added, 10 + c.added);
-    EXPECT_EQ(a.failed, 20 + c.failed);
-  }
+  expect_annotated(cases, 3, library_key);
 }
 
 }  // namespace
