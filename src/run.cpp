@@ -1,7 +1,9 @@
 // The command line and the run: open the files, annotate line by line, report.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 
@@ -25,6 +27,15 @@ bool same_regular_file(const char* name, const struct stat& other) {
 bool same_regular_file(const char* name, FILE* open_file) {
   struct stat st;
   return fstat(fileno(open_file), &st) == 0 && same_regular_file(name, st);
+}
+
+// Started with standard input, output or error closed, our own files would
+// take those descriptors and console messages would land in the output file.
+// Holding them on /dev/null keeps the files ours.
+void hold_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != fd) return;
+  }
 }
 
 // Reads the switches; returns the index of the first file argument, or -1
@@ -132,6 +143,7 @@ void print_usage() {
 }
 
 int run_molstamp(int argc, char** argv) {
+  hold_standard_descriptors();
   if (argc < 2) {
     print_usage();
     return 0;

@@ -2,7 +2,9 @@
 // log and output bytes and exit statuses.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,27 +82,29 @@ class Scratch {
   fs::path work() const { return root_ / "work"; }
   fs::path operator/(const std::string& name) const { return work() / name; }
 
-  // Runs the tool with args; address_limit > 0 caps its address space.
-  Outcome run(const std::vector<std::string>& args, rlim_t address_limit = 0) const {
+  // Runs the tool with args; address_limit > 0 caps its address space;
+  // console_closed starts it with standard input and output closed.
+  Outcome run(const std::vector<std::string>& args, rlim_t address_limit = 0,
+              bool console_closed = false) const {
     fs::path out = root_ / "stdout", err = root_ / "stderr";
     pid_t pid = fork();
     if (pid == 0) {
-      std::vector<char*> argv{const_cast<char*>(MOLSTAMP_BINARY)};
-      for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-      argv.push_back(nullptr);
       int in_fd = open("/dev/null", O_RDONLY);
       int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      if (in_fd < 0 || out_fd < 0 || err_fd < 0 || chdir(work().c_str()) != 0) _exit(126);
+      if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
       dup2(in_fd, 0);
       dup2(out_fd, 1);
       dup2(err_fd, 2);
+      if (console_closed) {
+        close(0);
+        close(1);
+      }
       if (address_limit > 0) {
         rlimit limit{address_limit, address_limit};
         setrlimit(RLIMIT_AS, &limit);
       }
-      execv(argv[0], argv.data());
-      _exit(127);
+      exec_tool(args);
     }
     int wstatus = 0;
     rusage usage{};
@@ -111,6 +115,15 @@ class Scratch {
     o.out = read_file(out);
     o.err = read_file(err);
     return o;
+  }
+
+  // In a forked child: runs the tool in work/ with args, never returns.
+  [[noreturn]] void exec_tool(const std::vector<std::string>& args) const {
+    std::vector<char*> argv{const_cast<char*>(MOLSTAMP_BINARY)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    if (chdir(work().c_str()) == 0) execv(argv[0], argv.data());
+    _exit(127);
   }
 
   std::set<std::string> files() const {
@@ -258,6 +271,65 @@ TEST(Run, DevicesMayBeSharedByOutputAndLog) {
   Outcome o = dir.run({"in.txt", "/dev/null", "/dev/null"});
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(o.console(), kMixedSummary);
+}
+
+TEST(Run, ClosedConsoleDoesNotLeakIntoTheOutput) {
+  // Enough lines for the progress prints to fill and flush standard output.
+  std::string filler;
+  for (int i = 0; i < 2'000'000; ++i) filler += "x\n";
+  Scratch dir;
+  write_file(dir / "in.txt", filler + kMixedInput);
+  Outcome o = dir.run({"in.txt", "out.txt"}, 0, true);
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(
+      o.err,
+      "Processing 'in.txt'...\n"
+      "Warning: could not compute InChIKey for the line #2000006 (unresolved program error)\n");
+  EXPECT_TRUE(read_file(dir / "out.txt") == filler + kMixedOutput);
+}
+
+// On a terminal the progress count must show while the run goes on, though it
+// ends in a carriage return: feed 5000 lines through a pipe, wait for the
+// count, and only then end the input.
+TEST(Run, ProgressShowsAtOnceOnATerminal) {
+  Scratch dir;
+  ASSERT_EQ(mkfifo((dir / "in.fifo").c_str(), 0600), 0);
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  std::string terminal = ptsname(master);
+  pid_t pid = fork();
+  if (pid == 0) {
+    int tty = open(terminal.c_str(), O_RDWR);
+    int null = open("/dev/null", O_RDWR);
+    if (tty < 0 || null < 0) _exit(126);
+    dup2(null, 0);
+    dup2(tty, 1);
+    dup2(null, 2);
+    dir.exec_tool({"-n", "in.fifo", "out.txt"});
+  }
+  int fifo = open((dir / "in.fifo").c_str(), O_WRONLY);
+  ASSERT_GE(fifo, 0);
+  std::string lines;
+  for (int i = 0; i < 5000; ++i) lines += "x\n";
+  ASSERT_EQ(write(fifo, lines.data(), lines.size()), static_cast<ssize_t>(lines.size()));
+
+  std::string shown;
+  while (shown.find("5000        \r") == std::string::npos) {
+    pollfd ready{master, POLLIN, 0};
+    if (poll(&ready, 1, 10000) != 1) break;  // not shown within 10 s
+    char chunk[256];
+    ssize_t n = read(master, chunk, sizeof chunk);
+    if (n <= 0) break;
+    shown.append(chunk, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(shown, "5000        \r");
+  close(fifo);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
 }
 
 TEST(Run, ShowsProgressAfterEvery5000thLine) {
