@@ -164,8 +164,16 @@ TEST(Run, AnnotatesAMixedFile) {
     std::vector<std::string> args;
     std::string console, log_on_stderr, output_file, output, log_file;
   };
+  std::string long_name;  // longer than any fixed name buffer would hold
+  for (int i = 0; i < 200; ++i) long_name += "./";
   const Case cases[] = {
       {{"in.txt", "out.txt"}, kMixedSummary, kMixedLog, "out.txt", kMixedOutput, ""},
+      {{"in.txt", long_name + "out.txt", long_name + "log.txt"},
+       kMixedSummary,
+       "",
+       "out.txt",
+       kMixedOutput,
+       "log.txt"},
       {{"-n", "in.txt", "out.txt"}, kMixedSummary, kMixedLog, "out.txt", kMixedKeys, ""},
       {{"-nq", "-n", "in.txt", "out.txt"}, kMixedSummary, kMixedLog, "out.txt", kMixedKeys, ""},
       {{"in.txt"}, kNoOutputName + kMixedSummary, kMixedLog, "InChIKeys.txt", kMixedOutput, ""},
