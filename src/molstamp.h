@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
-#include <vector>
+
+#include "options.h"
+#include "streams.h"
 
 // Reader failure codes held in LineBuffer::error.
 enum ReadError : int {
@@ -24,15 +26,11 @@ struct LineBuffer {
 
 // Everything a run holds from start to end.
 struct RunState {
-  bool no_copy = false;              // -n: write key lines only
-  const char* input_name = nullptr;  // as given on the command line
-  const char* output_name = nullptr;
-  const char* log_name = nullptr;  // null or empty: log to standard error
-  FILE* in = nullptr;
-  FILE* out = nullptr;
+  Options options;
+  FILE* console = stdout;  // progress, summary, errors: stderr when stdout is the output
+  Stream in;
+  Stream out;
   FILE* log = nullptr;
-  std::vector<char> in_buffer;   // stdio buffers of in and out: they
-  std::vector<char> out_buffer;  // must outlive the streams
   LineBuffer line;
   char key[256] = {};
   int64_t lines_read = 0;
@@ -62,8 +60,8 @@ int library_key(const char* inchi, char* key);
 void annotate_line(const char* line, int64_t line_number, FILE* out, FILE* log, char* key,
                    int64_t& keys_added, int64_t& keys_failed, KeyFunction compute = library_key);
 
-// Writes the usage text to standard output.
-void print_usage();
+// Writes the usage text to f.
+void print_usage(FILE* f = stdout);
 
 // The whole program: command line, files, loop, summary; returns the exit
 // status (0 done, 1 bad switch, 2 input, 3 output, 4 log, 5 incomplete run).

@@ -1,6 +1,5 @@
-// The command line and the run: open the files, annotate line by line, report.
+// The run: open the streams, annotate line by line, report, close.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,25 +8,14 @@
 
 #include "molstamp.h"
 
+#ifndef MOLSTAMP_VERSION
+#define MOLSTAMP_VERSION "unknown"
+#endif
+
 namespace {
 
 constexpr const char* kDefaultOutputName = "InChIKeys.txt";
 constexpr int64_t kProgressEvery = 5000;
-constexpr size_t kStreamBuffer = 1 << 18;
-
-// True when name is an existing regular file and the same file as other;
-// devices such as /dev/null may be shared freely.
-bool same_regular_file(const char* name, const struct stat& other) {
-  struct stat st;
-  if (stat(name, &st) != 0) return false;
-  return S_ISREG(st.st_mode) && S_ISREG(other.st_mode) && st.st_dev == other.st_dev &&
-         st.st_ino == other.st_ino;
-}
-
-bool same_regular_file(const char* name, FILE* open_file) {
-  struct stat st;
-  return fstat(fileno(open_file), &st) == 0 && same_regular_file(name, st);
-}
 
 // Started with standard input, output or error closed, our own files would
 // take those descriptors and console messages would land in the output file.
@@ -38,66 +26,50 @@ void hold_standard_descriptors() {
   }
 }
 
-// Reads the switches; returns the index of the first file argument, or -1
-// after reporting an unknown switch.
-int parse_switches(int argc, char** argv, RunState& s) {
-  int i = 1;
-  for (; i < argc && argv[i][0] == '-'; ++i) {
-    if (argv[i][1] != 'n') {
-      printf("Error: unknown key '%c'\n", argv[i][1]);
-      print_usage();
-      return -1;
-    }
-    s.no_copy = true;
-  }
-  return i;
-}
-
-// Opens input, output and log in that order; returns 0, or the exit status
-// after reporting the failure and closing what was opened.
-int open_streams(int argc, char** argv, int i, RunState& s) {
-  s.input_name = i < argc ? argv[i] : nullptr;
-  if (s.input_name != nullptr) s.in = fopen(s.input_name, "rb");
-  if (s.in == nullptr) {
-    printf("* Error: could not open input file!\n");
+// Opens input, output and log in that order, refusing to write over the
+// input; returns 0, or the exit status after reporting the failure and
+// closing what was opened.
+int open_streams(RunState& s) {
+  const Options& o = s.options;
+  if (o.input_name == nullptr || !open_input(o.input_name, s.in)) {
+    fprintf(s.console, "* Error: could not open input file!\n");
     return 2;
   }
-  if (i + 1 < argc) {
-    s.output_name = argv[i + 1];
-  } else {
-    printf("* Warning: got no output file name, using '%s'.\n", kDefaultOutputName);
-    s.output_name = kDefaultOutputName;
+  const char* output_name = o.output_name;
+  if (output_name == nullptr) {
+    fprintf(s.console, "* Warning: got no output file name, using '%s'.\n", kDefaultOutputName);
+    output_name = kDefaultOutputName;
   }
   // Opening for writing truncates: make sure that is not the input first.
-  if (same_regular_file(s.output_name, s.in)) {
-    printf("* Error: output file is the input file!\n");
-    fclose(s.in);
+  struct stat target;
+  if (stat_output(output_name, target) && same_regular_file(target, s.in.st)) {
+    fprintf(s.console, "* Error: output file is the input file!\n");
+    fclose(s.in.file);
     return 3;
   }
-  s.out = fopen(s.output_name, "w");
-  if (s.out == nullptr) {
-    printf("* Error: could not open output file!\n");
-    fclose(s.in);
+  if (!open_output(output_name, s.out)) {
+    fprintf(s.console, "* Error: could not open output file!\n");
+    fclose(s.in.file);
     return 3;
   }
-  s.log_name = i + 2 < argc ? argv[i + 2] : nullptr;
-  if (s.log_name == nullptr || s.log_name[0] == '\0') {
+  const char* log_name = o.log_name;
+  if (log_name == nullptr || log_name[0] == '\0' || is_standard_stream(log_name)) {
     s.log = stderr;
     return 0;
   }
   const char* clash = nullptr;
-  if (same_regular_file(s.log_name, s.in)) {
+  if (same_regular_file(log_name, s.in.st)) {
     clash = "* Error: log file is the input file!\n";
-  } else if (same_regular_file(s.log_name, s.out)) {
+  } else if (same_regular_file(log_name, s.out.st)) {
     clash = "* Error: log file is the output file!\n";
   } else {
-    s.log = fopen(s.log_name, "w");
+    s.log = fopen(log_name, "w");
     if (s.log == nullptr) clash = "* Error: could not open log file!\n";
   }
   if (clash != nullptr) {
-    fputs(clash, stdout);
-    fclose(s.in);
-    fclose(s.out);
+    fputs(clash, s.console);
+    fclose(s.in.file);
+    if (!s.out.standard) fclose(s.out.file);
     return 4;
   }
   return 0;
@@ -106,87 +78,111 @@ int open_streams(int argc, char** argv, int i, RunState& s) {
 // The read loop: copy, annotate, show progress.
 void annotate_stream(RunState& s, bool console_is_terminal) {
   LineBuffer& b = s.line;
-  while (const char* line = read_text_line(s.in, b.data, b.capacity, b.error, b.length)) {
+  FILE* out = s.out.file;
+  while (const char* line = read_text_line(s.in.file, b.data, b.capacity, b.error, b.length)) {
     ++s.lines_read;
-    if (!s.no_copy) {
-      fwrite_unlocked(line, 1, b.length, s.out);
-      putc_unlocked('\n', s.out);
+    if (!s.options.no_copy) {
+      fwrite_unlocked(line, 1, b.length, out);
+      putc_unlocked('\n', out);
     }
-    annotate_line(line, s.lines_read, s.out, s.log, s.key, s.keys_added, s.keys_failed);
+    annotate_line(line, s.lines_read, out, s.log, s.key, s.keys_added, s.keys_failed);
     if (++s.progress == kProgressEvery) {
-      printf("%" PRId64 "        \r", s.lines_read);
-      if (console_is_terminal) fflush(stdout);
+      fprintf(s.console, "%" PRId64 "        \r", s.lines_read);
+      if (console_is_terminal) fflush(s.console);
       s.progress = 0;
     }
   }
 }
 
-// Closes a stream we wrote; false if any write to it or the close failed.
-bool close_written(FILE* f) {
-  bool ok = ferror(f) == 0;
-  return fclose(f) == 0 && ok;
-}
-
-}  // namespace
-
-void print_usage() {
-  printf("Demo program illustrating usage of InChIKey API.\n");
-  printf("Copies the file to output file adding InChIKey string as a separate line after\n");
-  printf("each found line containing a single InChI string (LF-terminated)\n");
-  printf("\nUsage: molstamp [switches] input file name [output file name [log file name] ]");
-  printf("\n       switches:");
-  printf("\n       -n      do not copy source to output, just print keys.");
-  printf("\n\n");
-  printf(
-      "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
-      "string.\n");
-}
-
-int run_molstamp(int argc, char** argv) {
-  hold_standard_descriptors();
-  if (argc < 2) {
-    print_usage();
-    return 0;
-  }
-  RunState s;
-  int first_file = parse_switches(argc, argv, s);
-  if (first_file < 0) return 1;
-  if (int status = open_streams(argc, argv, first_file, s)) return status;
-
-  // Fewer, larger reads and writes: the stdio default of one page per call
-  // costs more in system time than the copying itself.
-  s.in_buffer.resize(kStreamBuffer);
-  s.out_buffer.resize(kStreamBuffer);
-  setvbuf(s.in, s.in_buffer.data(), _IOFBF, kStreamBuffer);
-  setvbuf(s.out, s.out_buffer.data(), _IOFBF, kStreamBuffer);
-  bool console_is_terminal = isatty(fileno(stdout)) != 0;
-  fprintf(s.log, "Processing '%s'...\n", s.input_name);
-  s.start = std::time(nullptr);
-  annotate_stream(s, console_is_terminal);
-
-  int status = 0;
+// The end of a run: the summary, then the checked closes; returns status
+// unless a write failed (5).
+int finish(RunState& s, int status, bool console_is_terminal) {
+  FILE* console = s.console;
   if (s.line.error == kReadTooLong) {
-    printf("\n* Error: could not process line %" PRId64 " (too long).", s.lines_read + 1);
+    fprintf(console, "\n* Error: could not process line %" PRId64 " (too long).", s.lines_read + 1);
     status = 5;
   } else if (s.line.error == kReadFailed) {
-    printf("\n* Error: could not read input file!");
+    fprintf(console, "\n* Error: could not read input file!");
     status = 5;
   }
-  if (status != 0 && console_is_terminal) fflush(stdout);
-  printf("\nCompleted processing of %" PRId64 " lines.", s.lines_read);
-  printf("\nInChIKey: added %" PRId64 ", failed %" PRId64 ".\n", s.keys_added, s.keys_failed);
-  printf("\nElapsed time: %ld\n", static_cast<long>(std::time(nullptr) - s.start));
+  if (status != 0 && console_is_terminal) fflush(console);
+  fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.lines_read);
+  fprintf(console, "\nInChIKey: added %" PRId64 ", failed %" PRId64 ".\n", s.keys_added,
+          s.keys_failed);
+  fprintf(console, "\nElapsed time: %ld\n", static_cast<long>(std::time(nullptr) - s.start));
 
-  fclose(s.in);
-  if (!close_written(s.out)) {
-    printf("* Error: could not write output file!\n");
+  fclose(s.in.file);
+  if (!close_written(s.out.file)) {
+    fputs(s.out.standard ? "* Error: could not write standard output!\n"
+                         : "* Error: could not write output file!\n",
+          console);
     status = 5;
   }
   // Standard error as the log is the console's business, not ours.
   if (s.log != stderr && !close_written(s.log)) {
-    printf("* Error: could not write log file!\n");
+    fprintf(console, "* Error: could not write log file!\n");
     status = 5;
   }
-  std::free(s.line.data);
   return status;
+}
+
+// Flushes standard output when it was the console: a full disk or a closed
+// pipe there must not pass for success.
+int check_stdout(int status) {
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    fputs("* Error: could not write standard output!\n", stderr);
+    return 5;
+  }
+  return status;
+}
+
+}  // namespace
+
+void print_usage(FILE* f) {
+  fprintf(f, "Demo program illustrating usage of InChIKey API.\n");
+  fprintf(f, "Copies the file to output file adding InChIKey string as a separate line after\n");
+  fprintf(f, "each found line containing a single InChI string (LF-terminated)\n");
+  fprintf(f, "\nUsage: molstamp [switches] input file name [output file name [log file name] ]");
+  fprintf(f, "\n       switches:");
+  fprintf(f, "\n       -n      do not copy source to output, just print keys.");
+  fprintf(f, "\n       -h      print this text and exit (also --help).");
+  fprintf(f, "\n       --version print the version and exit.");
+  fprintf(f, "\n       --      end of switches; a file name - is standard input or output.");
+  fprintf(f, "\n\n");
+  fprintf(f,
+          "!This program is only for demo purposes!\nIt only weakly checks if the input is valid "
+          "InChI string.\n");
+}
+
+int run_molstamp(int argc, char** argv) {
+  hold_standard_descriptors();
+  RunState s;
+  s.options = parse_options(argc, argv);
+  switch (s.options.action) {
+    case Action::kUsage:
+      print_usage();
+      return check_stdout(0);
+    case Action::kVersion:
+      printf("molstamp %s\n", MOLSTAMP_VERSION);
+      return check_stdout(0);
+    case Action::kBadSwitch:
+      fputs(s.options.error.c_str(), stdout);
+      print_usage();
+      return check_stdout(1);
+    case Action::kRun:
+      break;
+  }
+  // Standard output as the output carries the annotated copy and nothing else.
+  const char* output_name = s.options.output_name;
+  if (output_name != nullptr && is_standard_stream(output_name)) s.console = stderr;
+  int status = open_streams(s);
+  if (status == 0) {
+    bool console_is_terminal = isatty(fileno(s.console)) != 0;
+    fprintf(s.log, "Processing '%s'...\n", s.options.input_name);
+    s.start = std::time(nullptr);
+    annotate_stream(s, console_is_terminal);
+    status = finish(s, status, console_is_terminal);
+  }
+  std::free(s.line.data);
+  return s.console == stdout ? check_stdout(status) : status;
 }

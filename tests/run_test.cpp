@@ -35,6 +35,9 @@ const std::string kUsage =
     "\nUsage: molstamp [switches] input file name [output file name [log file name] ]"
     "\n       switches:"
     "\n       -n      do not copy source to output, just print keys."
+    "\n       -h      print this text and exit (also --help)."
+    "\n       --version print the version and exit."
+    "\n       --      end of switches; a file name - is standard input or output."
     "\n\n"
     "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
     "string.\n";
@@ -70,6 +73,26 @@ struct Outcome {
   }
 };
 
+// How a run's standard streams and limits are set up.
+struct Env {
+  std::string stdin_path;       // empty: /dev/null; relative names are in work/
+  std::string stdout_path;      // empty: captured; else appended to, not captured
+  rlim_t address_limit = 0;     // > 0 caps the tool's address space
+  bool console_closed = false;  // start with standard input and output closed
+};
+
+Env from(const std::string& stdin_path) {
+  Env e;
+  e.stdin_path = stdin_path;
+  return e;
+}
+
+Env to(const std::string& stdout_path) {
+  Env e;
+  e.stdout_path = stdout_path;
+  return e;
+}
+
 // A scratch directory: the tool runs in work/, its console goes beside it.
 class Scratch {
  public:
@@ -82,26 +105,27 @@ class Scratch {
   fs::path work() const { return root_ / "work"; }
   fs::path operator/(const std::string& name) const { return work() / name; }
 
-  // Runs the tool with args; address_limit > 0 caps its address space;
-  // console_closed starts it with standard input and output closed.
-  Outcome run(const std::vector<std::string>& args, rlim_t address_limit = 0,
-              bool console_closed = false) const {
+  // Runs the tool with args in the environment env.
+  Outcome run(const std::vector<std::string>& args, const Env& env = {}) const {
     fs::path out = root_ / "stdout", err = root_ / "stderr";
     pid_t pid = fork();
     if (pid == 0) {
-      int in_fd = open("/dev/null", O_RDONLY);
-      int out_fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      int in_fd =
+          open(env.stdin_path.empty() ? "/dev/null" : in_work(env.stdin_path).c_str(), O_RDONLY);
+      int out_fd = env.stdout_path.empty() ? open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                                           : open(in_work(env.stdout_path).c_str(),
+                                                  O_WRONLY | O_CREAT | O_APPEND, 0644);
       int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
       dup2(in_fd, 0);
       dup2(out_fd, 1);
       dup2(err_fd, 2);
-      if (console_closed) {
+      if (env.console_closed) {
         close(0);
         close(1);
       }
-      if (address_limit > 0) {
-        rlimit limit{address_limit, address_limit};
+      if (env.address_limit > 0) {
+        rlimit limit{env.address_limit, env.address_limit};
         setrlimit(RLIMIT_AS, &limit);
       }
       exec_tool(args);
@@ -112,9 +136,14 @@ class Scratch {
     Outcome o;
     o.max_rss_kib = usage.ru_maxrss;
     o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
-    o.out = read_file(out);
+    o.out = env.stdout_path.empty() ? read_file(out) : "";
     o.err = read_file(err);
     return o;
+  }
+
+  // An absolute path stays; a relative one is taken in work/.
+  fs::path in_work(const std::string& path) const {
+    return path[0] == '/' ? fs::path(path) : work() / path;
   }
 
   // In a forked child: runs the tool in work/ with args, never returns.
@@ -226,7 +255,8 @@ TEST(Run, RefusesBadCommandLinesAndUnopenableFiles) {
       {{}, 0, kUsage, false},
       {{"-x", "in.txt", "out.txt"}, 1, "Error: unknown key 'x'\n" + kUsage, false},
       {{"-n", "-N", "in.txt"}, 1, "Error: unknown key 'N'\n" + kUsage, false},
-      {{"-", "in.txt"}, 1, "Error: unknown key '\0'\n"s + kUsage, false},
+      {{"--n", "in.txt"}, 1, "Error: unknown key '-'\n" + kUsage, false},
+      {{"-hx", "in.txt"}, 1, "Error: unknown key 'h'\n" + kUsage, false},
       {{"-in.txt"}, 1, "Error: unknown key 'i'\n" + kUsage, false},
       {{"-n"}, 2, "* Error: could not open input file!\n", false},
       {{""}, 2, "* Error: could not open input file!\n", false},
@@ -273,6 +303,97 @@ TEST(Run, RefusesBadCommandLinesAndUnopenableFiles) {
   }
 }
 
+// "-" names standard input and output; with the annotated copy on standard
+// output, the console moves to standard error.
+TEST(Run, StandardStreamsAndHelp) {
+  struct Case {
+    std::vector<std::string> args;
+    Env env;
+    int status;
+    std::string out, err;     // console() of standard output, and standard error
+    std::string file, bytes;  // a file in work/ afterwards, when named
+  };
+  const std::string log_of_stdin =
+      "Processing '-'...\n"
+      "Warning: could not compute InChIKey for the line #6 (unresolved program error)\n";
+  const std::string no_stdout = "* Error: could not write standard output!\n";
+  const std::string version = "molstamp " MOLSTAMP_VERSION "\n";
+  const Case cases[] = {
+      {{"-", "-"}, from("in.txt"), 0, kMixedOutput, log_of_stdin + kMixedSummary, "", ""},
+      {{"-", "out.txt"}, from("in.txt"), 0, kMixedSummary, log_of_stdin, "out.txt", kMixedOutput},
+      {{"-n", "-", "-", "-"}, from("in.txt"), 0, kMixedKeys, log_of_stdin + kMixedSummary, "", ""},
+      {{"in.txt", "-", "log.txt"}, {}, 0, kMixedOutput, kMixedSummary, "log.txt", kMixedLog},
+      {{"-", "-"}, from("empty.txt"), 0, "", "Processing '-'...\n" + summary(0, 0, 0), "", ""},
+      {{"--", "-n", "out.txt"},
+       {},
+       0,
+       summary(1, 0, 0),
+       "Processing '-n'...\n",
+       "out.txt",
+       "dash\n"},
+      {{"--help"}, {}, 0, kUsage, "", "", ""},
+      {{"-h", "in.txt", "out.txt"}, {}, 0, kUsage, "", "", ""},
+      {{"-n", "--version", "in.txt"}, {}, 0, version, "", "", ""},
+      // Never write over the input, whichever way it comes in or goes out.
+      {{"-", "in.txt"},
+       from("in.txt"),
+       3,
+       "* Error: output file is the input file!\n",
+       "",
+       "in.txt",
+       kMixedInput},
+      {{"-", "out.txt", "hard.txt"},
+       from("in.txt"),
+       4,
+       "* Error: log file is the input file!\n",
+       "",
+       "in.txt",
+       kMixedInput},
+      {{"in.txt", "-"},
+       to("in.txt"),
+       3,
+       "",
+       "* Error: output file is the input file!\n",
+       "in.txt",
+       kMixedInput},
+      {{"in.txt", "-", "out.txt"},
+       to("out.txt"),
+       4,
+       "",
+       "* Error: log file is the output file!\n",
+       "out.txt",
+       "kept"},
+      {{"missing.txt", "-"}, {}, 2, "", "* Error: could not open input file!\n", "", ""},
+      // A console that cannot be written is a failed run.
+      {{"in.txt", "out.txt"},
+       to("/dev/full"),
+       5,
+       "",
+       kMixedLog + no_stdout,
+       "out.txt",
+       kMixedOutput},
+      {{"in.txt", "-"}, to("/dev/full"), 5, "", kMixedLog + kMixedSummary + no_stdout, "", ""},
+      {{"--version"}, to("/dev/full"), 5, "", no_stdout, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Scratch dir;
+    write_file(dir / "in.txt", kMixedInput);
+    write_file(dir / "empty.txt", "");
+    write_file(dir / "-n", "dash\n");
+    write_file(dir / "out.txt", "kept");
+    fs::create_hard_link(dir / "in.txt", dir / "hard.txt");
+    Outcome o = dir.run(c.args, c.env);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.console(), c.out);
+    std::regex elapsed("\nElapsed time: -?[0-9]+\n");
+    EXPECT_EQ(std::regex_replace(o.err, elapsed, "\nElapsed time: T\n"), c.err);
+    if (!c.file.empty()) {
+      EXPECT_EQ(read_file(dir / c.file), c.bytes);
+    }
+  }
+}
+
 TEST(Run, DevicesMayBeSharedByOutputAndLog) {
   Scratch dir;
   write_file(dir / "in.txt", kMixedInput);
@@ -287,7 +408,9 @@ TEST(Run, ClosedConsoleDoesNotLeakIntoTheOutput) {
   for (int i = 0; i < 2'000'000; ++i) filler += "x\n";
   Scratch dir;
   write_file(dir / "in.txt", filler + kMixedInput);
-  Outcome o = dir.run({"in.txt", "out.txt"}, 0, true);
+  Env closed;
+  closed.console_closed = true;
+  Outcome o = dir.run({"in.txt", "out.txt"}, closed);
   EXPECT_EQ(o.status, 0);
   EXPECT_EQ(
       o.err,
@@ -396,7 +519,9 @@ TEST(Run, LineTooLongForMemoryFailsWithStatus5AndKeepsEarlierLines) {
   Scratch dir;
   std::string head = "first\r\n" + kWater + "\n";
   write_file(dir / "in.txt", head + std::string(80 << 20, 'a') + "\nlast\n");
-  Outcome o = dir.run({"in.txt", "out.txt"}, rlim_t{64} << 20);
+  Env limited;
+  limited.address_limit = rlim_t{64} << 20;
+  Outcome o = dir.run({"in.txt", "out.txt"}, limited);
   EXPECT_EQ(o.status, 5);
   EXPECT_EQ(o.console(), "\n* Error: could not process line 3 (too long)." + summary(2, 1, 0));
   EXPECT_EQ(read_file(dir / "out.txt"),

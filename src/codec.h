@@ -1,0 +1,32 @@
+// gzip and zstd behind ordinary stdio streams, so that the line reader and the
+// writers work on compressed files exactly as on plain ones.
+#ifndef MOLSTAMP_CODEC_H
+#define MOLSTAMP_CODEC_H
+
+#include <cstddef>
+#include <cstdio>
+
+enum class Format { kPlain, kGzip, kZstd };
+
+// The longest magic number; format_of needs at most this many first bytes.
+constexpr size_t kMagicBytes = 4;
+
+// gzip (1f 8b) or zstd (28 b5 2f fd) by a stream's first n bytes, else plain.
+Format format_of(const unsigned char* head, size_t n);
+
+// The output format a file name asks for: .gz gzip, .zst zstd, else plain.
+Format format_for_name(const char* name);
+
+// A read stream over fd, whose first n bytes (head) have already been read
+// from it; decompresses format. Takes fd, which fclose closes. Reads fail
+// (ferror) on corrupt or truncated data, after every byte decoded before the
+// damage was found; max_read > 0 caps each read from fd (for tests). Null
+// when memory runs out (fd is then closed).
+FILE* open_decoder(int fd, Format format, const unsigned char* head, size_t n, size_t max_read = 0);
+
+// A write stream that compresses format into fd and finishes it at fclose,
+// which closes fd and fails when any write did. Takes fd; null when memory
+// runs out (fd is then closed).
+FILE* open_encoder(int fd, Format format);
+
+#endif

@@ -1,0 +1,32 @@
+// The command line, parsed into plain values before anything is opened.
+#ifndef MOLSTAMP_OPTIONS_H
+#define MOLSTAMP_OPTIONS_H
+
+#include <string>
+
+// What the command line asks for.
+enum class Action {
+  kRun,        // annotate input into output
+  kUsage,      // no arguments, -h or --help: the usage text, status 0
+  kVersion,    // --version: one line with the version, status 0
+  kBadSwitch,  // an unknown or malformed switch: error, usage text, status 1
+};
+
+// Everything the run takes from the command line; names point into argv.
+struct Options {
+  Action action = Action::kRun;
+  std::string error;                  // with kBadSwitch: the "Error: ..." line
+  bool no_copy = false;               // -n: write key lines only
+  const char* input_name = nullptr;   // null when every argument was a switch
+  const char* output_name = nullptr;  // null when not given
+  const char* log_name = nullptr;     // null when not given
+};
+
+// Parses argv: switches first (-- ends them; a lone - is a file name), then
+// input, output and log names; further arguments are ignored.
+Options parse_options(int argc, char** argv);
+
+// The name that means a standard stream: stdin, stdout, or stderr for the log.
+bool is_standard_stream(const char* name);
+
+#endif

@@ -1,0 +1,103 @@
+// Opens the input and output by name or "-", with compression by content on
+// the way in and by name on the way out, and closes them with a check.
+#include "streams.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "options.h"
+
+namespace {
+
+// Fewer, larger reads and writes: the stdio default of one page per call
+// costs more in system time than the copying itself.
+constexpr size_t kStreamBuffer = 1 << 18;
+
+void give_buffer(Stream& s) {
+  s.buffer.resize(kStreamBuffer);
+  setvbuf(s.file, s.buffer.data(), _IOFBF, kStreamBuffer);
+}
+
+// Reads up to n bytes, fewer only at the end of the input or on an error.
+size_t read_head(int fd, unsigned char* head, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    ssize_t r = ::read(fd, head + got, n - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return got;
+}
+
+}  // namespace
+
+bool open_input(const char* name, Stream& in) {
+  in.standard = is_standard_stream(name);
+  int fd = in.standard ? STDIN_FILENO : ::open(name, O_RDONLY | O_CLOEXEC);
+  if (fd < 0 || fstat(fd, &in.st) != 0) {
+    if (fd > STDIN_FILENO) ::close(fd);
+    return false;
+  }
+  unsigned char head[kMagicBytes];
+  size_t n = read_head(fd, head, kMagicBytes);
+  in.format = format_of(head, n);
+  if (in.format == Format::kPlain && (n == 0 || lseek(fd, -static_cast<off_t>(n), SEEK_CUR) >= 0)) {
+    // A plain file that can be rewound goes straight to stdio, as always;
+    // a read error met above will be met again there and reported.
+    in.file = fdopen(fd, "rb");
+    if (in.file == nullptr) ::close(fd);
+  } else {
+    in.file = open_decoder(fd, in.format, head, n);
+  }
+  if (in.file == nullptr) return false;
+  give_buffer(in);
+  return true;
+}
+
+bool same_regular_file(const struct stat& a, const struct stat& b) {
+  return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+bool same_regular_file(const char* name, const struct stat& st) {
+  struct stat named;
+  return stat(name, &named) == 0 && same_regular_file(named, st);
+}
+
+bool stat_output(const char* name, struct stat& st) {
+  if (is_standard_stream(name)) return fstat(STDOUT_FILENO, &st) == 0;
+  return stat(name, &st) == 0;
+}
+
+bool open_output(const char* name, Stream& out) {
+  out.standard = is_standard_stream(name);
+  if (out.standard) {
+    // Pipe it to a compressor: the name says nothing about the format.
+    out.file = stdout;
+    if (fstat(STDOUT_FILENO, &out.st) != 0) return false;
+  } else {
+    int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    if (fstat(fd, &out.st) != 0) {
+      ::close(fd);
+      return false;
+    }
+    out.format = format_for_name(name);
+    if (out.format == Format::kPlain) {
+      out.file = fdopen(fd, "w");
+      if (out.file == nullptr) ::close(fd);
+    } else {
+      out.file = open_encoder(fd, out.format);
+    }
+    if (out.file == nullptr) return false;
+  }
+  give_buffer(out);
+  return true;
+}
+
+bool close_written(FILE* f) {
+  bool ok = ferror(f) == 0;
+  return fclose(f) == 0 && ok;
+}
