@@ -79,6 +79,7 @@ struct Env {
   std::string stdout_path;      // empty: captured; else appended to, not captured
   rlim_t address_limit = 0;     // > 0 caps the tool's address space
   bool console_closed = false;  // start with standard input and output closed
+  bool stdin_pipe = false;      // feed stdin_path through a pipe, not as a file
 };
 
 Env from(const std::string& stdin_path) {
@@ -91,6 +92,23 @@ Env to(const std::string& stdout_path) {
   Env e;
   e.stdout_path = stdout_path;
   return e;
+}
+
+// In a forked child: a pipe whose other end a further child fills from fd.
+int pipe_from(int fd) {
+  int ends[2];
+  if (pipe(ends) != 0) _exit(126);
+  if (fork() == 0) {
+    close(ends[0]);
+    char chunk[65536];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) > 0) {
+      if (write(ends[1], chunk, static_cast<size_t>(n)) != n) _exit(1);
+    }
+    _exit(0);
+  }
+  close(ends[1]);
+  return ends[0];
 }
 
 // A scratch directory: the tool runs in work/, its console goes beside it.
@@ -117,6 +135,7 @@ class Scratch {
                                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
       int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
+      if (env.stdin_pipe) in_fd = pipe_from(in_fd);
       dup2(in_fd, 0);
       dup2(out_fd, 1);
       dup2(err_fd, 2);
@@ -571,14 +590,12 @@ TEST(Run, HundredMegabyteLineIsCopiedWhole) {
   }
 }
 
-// Random bytes with many line ends, NULs, Ctrl-Z and some real InChI lines:
-// the output must be the model's lines, each ended by LF, with the library's
-// key after every candidate that has one.
-TEST(Run, RandomBinaryInputMatchesTheModel) {
-  std::mt19937 random(20261208);
+// Random bytes with many line ends, NULs, Ctrl-Z and some real InChI lines.
+std::string random_input(size_t size, uint32_t seed) {
+  std::mt19937 random(seed);
   const char kSpecial[] = {'\r', '\n', '\0', '\x1a', '\xff', 'I'};
   std::string bytes;
-  while (bytes.size() < 10'000'000) {
+  while (bytes.size() < size) {
     unsigned r = random() % 1000;
     if (r < 60) {
       bytes += kSpecial[r % sizeof kSpecial];
@@ -588,38 +605,131 @@ TEST(Run, RandomBinaryInputMatchesTheModel) {
       bytes += static_cast<char>(random());
     }
   }
-  std::string output, log = "Processing 'in.bin'...\n";
-  int64_t added = 0, failed = 0;
+  return bytes;
+}
+
+// What a run over bytes must give, from the line model and the library.
+struct Expected {
+  std::string output, warnings, console;
+  int64_t added = 0;
+};
+
+Expected model_run(const std::string& bytes) {
+  Expected e;
+  int64_t failed = 0;
   std::vector<std::string> lines = model_lines(bytes);
   for (size_t i = 0; i < lines.size(); ++i) {
-    output += lines[i] + "\n";
+    e.output += lines[i] + "\n";
     const char* text = lines[i].c_str();
     if (std::strncmp(text, "InC", 3) != 0) continue;
     char key[256];
     int status = library_key(text, key);
     if (status == 0) {
-      output += std::string("InChIKey=") + key + "\n";
-      ++added;
+      e.output += std::string("InChIKey=") + key + "\n";
+      ++e.added;
     } else {
       ++failed;
       if (status != 2 && status != 3) {
-        log += "Warning: could not compute InChIKey for the line #" + std::to_string(i + 1) +
-               " (unresolved program error)\n";
+        e.warnings += "Warning: could not compute InChIKey for the line #" + std::to_string(i + 1) +
+                      " (unresolved program error)\n";
       }
     }
   }
-  ASSERT_GT(added, 100);
-  ASSERT_GT(log.size(), 1000u);
+  for (size_t n = 5000; n <= lines.size(); n += 5000) e.console += std::to_string(n) + "        \r";
+  e.console += summary(static_cast<int64_t>(lines.size()), e.added, failed);
+  return e;
+}
+
+// Runs a shell command in dir's work/; fails the test when it fails.
+void shell(const Scratch& dir, const std::string& command) {
+  std::string line = "cd '" + dir.work().string() + "' && " + command;
+  ASSERT_EQ(std::system(line.c_str()), 0) << line;
+}
+
+// The output must be the model's lines, each ended by LF, with the library's
+// key after every candidate that has one; and the same whether the input
+// comes plain, compressed in one piece or several, by name or through a
+// pipe, and whether the output is compressed or not.
+TEST(Run, RandomBinaryInputMatchesTheModel) {
+  std::string bytes = random_input(10'000'000, 20261208);
+  Expected e = model_run(bytes);
+  ASSERT_GT(e.added, 100);
+  ASSERT_GT(e.warnings.size(), 1000u);
 
   Scratch dir;
   write_file(dir / "in.bin", bytes);
-  Outcome o = dir.run({"in.bin", "out.txt", "log.txt"});
-  EXPECT_EQ(o.status, 0);
-  std::string progress;
-  for (size_t n = 5000; n <= lines.size(); n += 5000) progress += std::to_string(n) + "        \r";
-  EXPECT_EQ(o.console(), progress + summary(static_cast<int64_t>(lines.size()), added, failed));
-  EXPECT_TRUE(read_file(dir / "out.txt") == output);
-  EXPECT_EQ(read_file(dir / "log.txt"), log);
+  write_file(dir / "a.bin", bytes.substr(0, 3'000'001));
+  write_file(dir / "b.bin", bytes.substr(3'000'001, 2'000'000));
+  write_file(dir / "c.bin", bytes.substr(5'000'001));
+  shell(dir, "gzip -c in.bin > in.gz && zstd -qc in.bin > in.zst");
+  shell(dir, "for p in a b c; do gzip -c $p.bin; done > multi.gz");
+  shell(dir, "for p in a b c; do zstd -qc $p.bin; done > multi.zst");
+  struct Case {
+    std::vector<std::string> args;
+    Env env;
+    std::string unpack;  // how to read the output back
+  };
+  Env pipe_bin = from("in.bin"), pipe_gz = from("multi.gz");
+  pipe_bin.stdin_pipe = pipe_gz.stdin_pipe = true;
+  const Case cases[] = {
+      {{"in.bin", "out.txt", "log.txt"}, {}, "cat"},
+      {{"in.gz", "out.txt", "log.txt"}, {}, "cat"},
+      {{"in.zst", "out.txt", "log.txt"}, {}, "cat"},
+      {{"multi.gz", "out.txt", "log.txt"}, {}, "cat"},
+      {{"multi.zst", "out.txt", "log.txt"}, {}, "cat"},
+      {{"-", "out.txt", "log.txt"}, pipe_bin, "cat"},
+      {{"-", "out.txt", "log.txt"}, pipe_gz, "cat"},
+      {{"-", "out.txt", "log.txt"}, from("in.zst"), "cat"},
+      {{"in.bin", "out.gz", "log.txt"}, {}, "gzip -dc"},
+      {{"in.zst", "out.zst", "log.txt"}, {}, "zstd -qdc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args) + " < " + c.env.stdin_path);
+    Outcome o = dir.run(c.args, c.env);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.console(), e.console);
+    shell(dir, c.unpack + " " + c.args[1] + " > unpacked.txt");
+    EXPECT_TRUE(read_file(dir / "unpacked.txt") == e.output);
+    EXPECT_EQ(read_file(dir / "log.txt"), "Processing '" + c.args[0] + "'...\n" + e.warnings);
+  }
+}
+
+// A damaged compressed input ends the run with a read error: the whole lines
+// decoded before the damage are written and annotated, the partial one is not.
+TEST(Run, DamagedCompressedInputKeepsTheLinesBeforeIt) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i)
+    text += (i % 3 ? kBenzene : "molecule " + std::to_string(i)) + "\n";
+  Scratch dir;
+  write_file(dir / "in.txt", text);
+  shell(dir, "gzip -c in.txt > in.gz && zstd -qc in.txt > in.zst");
+  Outcome whole = dir.run({"in.txt", "whole.txt"});
+  ASSERT_EQ(whole.status, 0);
+  std::string full = read_file(dir / "whole.txt");
+  full += full;  // for damage in a second copy
+  const char* damage[] = {
+      "head -c $(($(stat -c %s in.gz) / 2)) in.gz",
+      "head -c $(($(stat -c %s in.zst) / 2)) in.zst",
+      "head -c -3 in.gz",
+      "head -c 10 in.gz",
+      "cat in.gz in.txt",
+      "cat in.zst in.zst | head -c -1",
+      "python3 -c \"import sys; b = bytearray(open('in.gz', 'rb').read()); b[len(b) // 2] ^= 0x55; "
+      "sys.stdout.buffer.write(b)\"",
+  };
+  for (const char* make : damage) {
+    SCOPED_TRACE(make);
+    shell(dir, std::string(make) + " > bad");
+    Outcome o = dir.run({"bad", "out.txt"});
+    EXPECT_EQ(o.status, 5);
+    EXPECT_NE(o.console().find("\n* Error: could not read input file!\nCompleted processing of "),
+              std::string::npos);
+    std::string out = read_file(dir / "out.txt");
+    EXPECT_TRUE(out.empty() || out.back() == '\n');
+    if (std::strstr(make, "0x55") == nullptr) {
+      EXPECT_EQ(full.compare(0, out.size(), out), 0);
+    }
+  }
 }
 
 }  // namespace

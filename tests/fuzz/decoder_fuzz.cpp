@@ -1,0 +1,95 @@
+// Fuzzes the decompressing reader. Raw mode feeds the bytes as they are
+// (mostly damaged gzip and zstd, thanks to the seeds): any outcome but a
+// crash or a hang is fine. Valid mode compresses the bytes with our encoder,
+// in one to three members or frames, and the lines read back through the
+// decoder must be the model's lines of the original bytes.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "codec.h"
+#include "line_model.h"
+#include "molstamp.h"
+
+namespace {
+
+void check(bool ok, const char* what) {
+  if (!ok) {
+    fprintf(stderr, "decoder check failed: %s\n", what);
+    abort();
+  }
+}
+
+int memory_file(const std::string& bytes) {
+  int fd = memfd_create("fuzz", 0);
+  check(fd >= 0, "memfd");
+  check(write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "write");
+  lseek(fd, 0, SEEK_SET);
+  return fd;
+}
+
+std::string compress(Format format, const std::string& bytes) {
+  int fd = memory_file("");
+  int keep = dup(fd);
+  FILE* f = open_encoder(fd, format);
+  check(f != nullptr, "encoder");
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  check(fclose(f) == 0, "encoder close");
+  std::string out(static_cast<size_t>(lseek(keep, 0, SEEK_END)), '\0');
+  check(pread(keep, out.data(), out.size(), 0) == static_cast<ssize_t>(out.size()), "read back");
+  close(keep);
+  return out;
+}
+
+// The lines read through the decoder, and whether the reader met an error.
+std::vector<std::string> read_lines(const std::string& stored, size_t max_read, int& error) {
+  int fd = memory_file(stored);
+  unsigned char head[kMagicBytes];
+  size_t n = static_cast<size_t>(read(fd, head, kMagicBytes));
+  FILE* in = open_decoder(fd, format_of(head, n), head, n, max_read);
+  check(in != nullptr, "decoder");
+  std::vector<char> stdio_buffer(4096);
+  setvbuf(in, stdio_buffer.data(), _IOFBF, stdio_buffer.size());
+  std::vector<std::string> lines;
+  char* buffer = nullptr;
+  uint32_t capacity = 0, length = 0;
+  while (const char* line = read_text_line(in, buffer, capacity, error, length))
+    lines.emplace_back(line, length);
+  fclose(in);
+  free(buffer);
+  return lines;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 3) return 0;
+  bool valid = data[0] & 1;
+  Format format = data[0] & 2 ? Format::kZstd : Format::kGzip;
+  size_t max_read = 1 + data[1] % 64;
+  std::string bytes(reinterpret_cast<const char*>(data) + 3, size - 3);
+  int error = 0;
+  if (!valid) {
+    read_lines(bytes, max_read, error);
+    return 0;
+  }
+  // Up to three members, cut at places the input chooses.
+  size_t cut1 = bytes.empty() ? 0 : data[2] % (bytes.size() + 1);
+  size_t cut2 = cut1 + (bytes.size() - cut1) / 2;
+  std::string stored = compress(format, bytes.substr(0, cut1));
+  if (data[2] & 0x80) {
+    stored +=
+        compress(format, bytes.substr(cut1, cut2 - cut1)) + compress(format, bytes.substr(cut2));
+  } else {
+    stored += compress(format, bytes.substr(cut1));
+  }
+  std::vector<std::string> lines = read_lines(stored, max_read, error);
+  check(error == kReadOk, "valid data read without error");
+  check(lines == model_lines(bytes), "lines differ from the model");
+  return 0;
+}
