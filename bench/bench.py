@@ -14,25 +14,38 @@ import sys
 import tempfile
 
 
-def measure(cmd, stdin=None, stdout=None, remove=None):
-    """Runs cmd once; returns its CPU seconds (user + system). The file remove
-    is deleted first, so that no run pays for truncating an earlier output."""
+def measure(cmd, stdin=None, stdout=None, remove=None, feeder=None):
+    """Runs cmd once; returns its CPU seconds (user + system), with those of
+    the children it waited for (a shell's pipeline). The file remove is
+    deleted first, so that no run pays for truncating an earlier output.
+    feeder, a command, writes cmd's standard input through a pipe; its own
+    time is not counted."""
     for path in (remove, stdout):
         if path and os.path.exists(path):
             os.unlink(path)
+    feed = None
+    if feeder:
+        feed = subprocess.Popen(feeder, stdout=subprocess.PIPE)
     with open(stdin or os.devnull, "rb") as fin, open(stdout or os.devnull, "wb") as fout:
-        proc = subprocess.Popen(cmd, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL)
+        proc = subprocess.Popen(cmd, stdin=feed.stdout if feed else fin, stdout=fout,
+                                stderr=subprocess.DEVNULL)
+        if feed:
+            feed.stdout.close()
         _, status, usage = os.wait4(proc.pid, 0)
+    if feed:
+        feed.wait()
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"bench: {' '.join(cmd)} exited with status {status}")
     return usage.ru_utime + usage.ru_stime
 
 
-def peak_rss(cmd):
+def peak_rss(cmd, stdin=None):
     """Peak resident memory in KiB, as /usr/bin/time reports it (a child of
     this script would inherit the script's own high-water mark)."""
-    report = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.PIPE, check=True).stderr
+    with open(stdin or os.devnull, "rb") as fin:
+        report = subprocess.run(["/usr/bin/time", "-f", "%M"] + cmd, stdin=fin,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                check=True).stderr
     return int(report.decode().strip().splitlines()[-1])
 
 
@@ -65,6 +78,49 @@ def make_inputs(seed, workdir, lines):
         for _ in range(100):
             out.write(b"a" * (1000 * 1000))
     return inchi, lower, long_line
+
+
+def streams_table(tool, inchi, out, work, pairs):
+    """Standard input, pipes and compressed files against the plain run."""
+    gz = inchi + ".gz"
+    zst = inchi + ".zst"
+    subprocess.run(f"gzip -c {inchi} > {gz} && zstd -q -c {inchi} > {zst}", shell=True,
+                   check=True)
+    plain = lambda: measure([tool, inchi, out], remove=out)
+    rows = []
+    t, ref, r = paired(lambda: measure([tool, "-", out], stdin=inchi, remove=out), plain, pairs)
+    rows.append(("molstamp - out < in", t, "molstamp in out", ref, r, "<= 1.03"))
+    t, ref, r = paired(lambda: measure([tool, "-", out], feeder=["cat", inchi], remove=out),
+                       plain, pairs)
+    rows.append(("cat in | molstamp - out (molstamp's CPU)", t, "molstamp in out", ref, r,
+                 "<= 1.03"))
+    for packed, unpack, suffix in ((gz, "gzip", "gz"), (zst, "zstd", "zst")):
+        decode = lambda: measure([unpack, "-dc", packed])
+        t, ref, r = paired(lambda: measure([tool, packed, out], remove=out),
+                           lambda: plain() + decode(), pairs)
+        rows.append((f"molstamp in.{suffix} out", t,
+                     f"molstamp in out + {unpack} -dc", ref, r, "<= 1.05"))
+    for suffix, pack in (("gz", "gzip -c"), ("zst", "zstd -q -c")):
+        packed_out = os.path.join(work, "out." + suffix)
+        t, ref, r = paired(
+            lambda: measure([tool, inchi, packed_out], remove=packed_out),
+            lambda: measure(["sh", "-c", f"{tool} {inchi} - 2>/dev/null | {pack} > {packed_out}"],
+                            remove=packed_out), pairs)
+        rows.append((f"molstamp in out.{suffix}", t, f"molstamp in - | {pack}", ref, r,
+                     "report"))
+    print("| workload | molstamp | reference | ref. time | ratio | goal |")
+    print("|---|---|---|---|---|---|")
+    for name, t, ref_name, ref, r, goal in rows:
+        print(f"| {name} | {t:.3f} s | {ref_name} | {ref:.3f} s | {r:.3f} | {goal} |")
+    print()
+    print("| peak resident memory | molstamp | goal |")
+    print("|---|---|---|")
+    for name, cmd, stdin in (("molstamp - out < in", [tool, "-", out], inchi),
+                             ("molstamp in.gz out", [tool, gz, out], None),
+                             ("molstamp in.zst out", [tool, zst, out], None),
+                             ("molstamp in out.gz", [tool, inchi, out + ".gz"], None),
+                             ("molstamp in out.zst", [tool, inchi, out + ".zst"], None)):
+        print(f"| {name} | {peak_rss(cmd, stdin) / 1024:.1f} MiB | <= 8 MiB |")
 
 
 def main():
@@ -114,6 +170,8 @@ def main():
         print(f"| InChI file, {n} lines | {rss_inchi / 1024:.1f} MiB | <= 8 MiB |")
         print(f"| non-candidate file, {n} lines | {rss_copy / 1024:.1f} MiB | <= 8 MiB |")
         print(f"| one 100 MB line | {rss_long / 1024:.1f} MiB | <= 200 MB |")
+        print()
+        streams_table(tool, inchi, out, work, args.pairs)
         print()
         print("| peer (one run, same InChI file) | CPU time | per line |")
         print("|---|---|---|")

@@ -88,8 +88,8 @@ std::string sample_text(size_t size) {
   while (s.size() < size) {
     s += "InChI=1S/C6H6/c1-2-4-6-5-3-1/h1-6H";
     s += std::to_string(random());
-    const char* ends[] = {"\n", "\r\n", "\r", "\0\x1a\n"};
-    s.append(ends[random() % 4], random() % 4 == 3 ? 3 : 1);
+    const std::string ends[] = {"\n", "\r\n", "\r", std::string("\0\x1a\n", 3)};
+    s += ends[random() % 4];
   }
   return s;
 }

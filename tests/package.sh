@@ -9,7 +9,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" > cpack.log)
 deb=$(ls "$work"/molstamp_*_amd64.deb)
-dpkg-deb --field "$deb" Depends | grep -q libinchi1
+depends=$(dpkg-deb --field "$deb" Depends)
+for lib in libinchi1 libisal2 libzstd1; do grep -q "$lib" <<< "$depends"; done
 dpkg -x "$deb" "$work/root"
 test -f "$work/root/usr/share/man/man1/molstamp.1"
 "$work/root/usr/bin/molstamp" "$source_dir/examples/compounds.txt" "$work/out.txt" \
