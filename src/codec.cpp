@@ -259,6 +259,13 @@ Format format_of(const unsigned char* head, size_t n) {
   return Format::kPlain;
 }
 
+bool may_become_magic(const unsigned char* head, size_t n) {
+  static const unsigned char kGzip[] = {0x1f, 0x8b};
+  static const unsigned char kZstd[] = {0x28, 0xb5, 0x2f, 0xfd};
+  return (n < sizeof kGzip && std::memcmp(head, kGzip, n) == 0) ||
+         (n < sizeof kZstd && std::memcmp(head, kZstd, n) == 0);
+}
+
 Format format_for_name(const char* name) {
   size_t n = std::strlen(name);
   if (n >= 3 && std::strcmp(name + n - 3, ".gz") == 0) return Format::kGzip;

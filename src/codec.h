@@ -14,6 +14,11 @@ constexpr size_t kMagicBytes = 4;
 // gzip (1f 8b) or zstd (28 b5 2f fd) by a stream's first n bytes, else plain.
 Format format_of(const unsigned char* head, size_t n);
 
+// True while the first n bytes could still grow into a magic number: reading
+// further is needed to decide, and only then (a pipe's first short line must
+// not wait for more).
+bool may_become_magic(const unsigned char* head, size_t n);
+
 // The output format a file name asks for: .gz gzip, .zst zstd, else plain.
 Format format_for_name(const char* name);
 

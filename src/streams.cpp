@@ -20,10 +20,10 @@ void give_buffer(Stream& s) {
   setvbuf(s.file, s.buffer.data(), _IOFBF, kStreamBuffer);
 }
 
-// Reads up to n bytes, fewer only at the end of the input or on an error.
+// Reads the first bytes, as many as it takes to tell the format.
 size_t read_head(int fd, unsigned char* head, size_t n) {
   size_t got = 0;
-  while (got < n) {
+  while (got < n && may_become_magic(head, got)) {
     ssize_t r = ::read(fd, head + got, n - got);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;

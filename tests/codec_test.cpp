@@ -110,6 +110,27 @@ TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
     EXPECT_EQ(format_of(reinterpret_cast<const unsigned char*>(c.head.data()), c.head.size()),
               c.format);
   }
+  struct Prefix {
+    std::string head;
+    bool more;  // worth reading another byte to decide
+  };
+  const Prefix prefixes[] = {
+      {"", true},
+      {"\x1f", true},
+      {"\x28", true},
+      {"\x28\xb5\x2f", true},
+      {"\x1f\x8b", false},
+      {"\x28\xb5\x2f\xfd", false},
+      {"I", false},
+      {"\x1f\x8c", false},
+      {"\x28\xb5\x2e", false},
+  };
+  for (const Prefix& p : prefixes) {
+    SCOPED_TRACE(testing::PrintToString(p.head));
+    EXPECT_EQ(
+        may_become_magic(reinterpret_cast<const unsigned char*>(p.head.data()), p.head.size()),
+        p.more);
+  }
   EXPECT_EQ(format_for_name("keys.gz"), Format::kGzip);
   EXPECT_EQ(format_for_name("keys.zst"), Format::kZstd);
   EXPECT_EQ(format_for_name(".gz"), Format::kGzip);
