@@ -60,6 +60,22 @@ int library_key(const char* inchi, char* key);
 void annotate_line(const char* line, int64_t line_number, FILE* out, FILE* log, char* key,
                    int64_t& keys_added, int64_t& keys_failed, KeyFunction compute = library_key);
 
+// How each line is written out.
+struct LineFormat {
+  bool no_copy = false;  // leave the input lines out
+  uint32_t field = 0;    // tables: the InChI's field, from 1; 0: the whole line
+};
+
+// Writes what line (length bytes, NULs included, with a NUL at line[length])
+// becomes to out. Whole lines: the line and LF unless no_copy, then the key
+// line as annotate_line does. Tables: the line and a TAB unless no_copy, then
+// the key of the field (or nothing: no field, no candidate, a failed key) and
+// LF; a header gets "InChIKey". Failures are counted and logged as by
+// annotate_line. line is restored before the return.
+void write_line(char* line, uint32_t length, int64_t line_number, bool header,
+                const LineFormat& format, FILE* out, FILE* log, char* key, int64_t& keys_added,
+                int64_t& keys_failed, KeyFunction compute = library_key);
+
 // Writes the usage text to f.
 void print_usage(FILE* f = stdout);
 

@@ -2,6 +2,7 @@
 #ifndef MOLSTAMP_OPTIONS_H
 #define MOLSTAMP_OPTIONS_H
 
+#include <cstdint>
 #include <string>
 
 // What the command line asks for.
@@ -15,8 +16,10 @@ enum class Action {
 // Everything the run takes from the command line; names point into argv.
 struct Options {
   Action action = Action::kRun;
-  std::string error;                  // with kBadSwitch: the "Error: ..." line
-  bool no_copy = false;               // -n: write key lines only
+  std::string error;         // with kBadSwitch: the "Error: ..." line
+  bool no_copy = false;      // -n: write key lines only
+  uint32_t table_field = 0;  // -t N: the InChI is field N of TAB-separated lines; 0: whole lines
+  bool header = false;       // -H: the first line is the table's header
   const char* input_name = nullptr;   // null when every argument was a switch
   const char* output_name = nullptr;  // null when not given
   const char* log_name = nullptr;     // null when not given

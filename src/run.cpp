@@ -78,14 +78,12 @@ int open_streams(RunState& s) {
 // The read loop: copy, annotate, show progress.
 void annotate_stream(RunState& s, bool console_is_terminal) {
   LineBuffer& b = s.line;
-  FILE* out = s.out.file;
-  while (const char* line = read_text_line(s.in.file, b.data, b.capacity, b.error, b.length)) {
+  LineFormat format{s.options.no_copy, s.options.table_field};
+  while (char* line = read_text_line(s.in.file, b.data, b.capacity, b.error, b.length)) {
     ++s.lines_read;
-    if (!s.options.no_copy) {
-      fwrite_unlocked(line, 1, b.length, out);
-      putc_unlocked('\n', out);
-    }
-    annotate_line(line, s.lines_read, out, s.log, s.key, s.keys_added, s.keys_failed);
+    bool header = s.options.header && s.lines_read == 1;
+    write_line(line, b.length, s.lines_read, header, format, s.out.file, s.log, s.key, s.keys_added,
+               s.keys_failed);
     if (++s.progress == kProgressEvery) {
       fprintf(s.console, "%" PRId64 "        \r", s.lines_read);
       if (console_is_terminal) fflush(s.console);
@@ -148,6 +146,9 @@ void print_usage(FILE* f) {
   fprintf(f, "\n       -h      print this text and exit (also --help).");
   fprintf(f, "\n       --version print the version and exit.");
   fprintf(f, "\n       --      end of switches; a file name - is standard input or output.");
+  fprintf(f, "\n       -t N    table: the InChI is field N of TAB-separated lines; its key");
+  fprintf(f, "\n               is appended as a last field, one output line per input line.");
+  fprintf(f, "\n       -H      with -t: the first line is a header.");
   fprintf(f, "\n\n");
   fprintf(f,
           "!This program is only for demo purposes!\nIt only weakly checks if the input is valid "

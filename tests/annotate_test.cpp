@@ -143,4 +143,94 @@ TEST(AnnotateLine, RealLibraryFailuresAreCountedAndOnlySomeLogged) {
   expect_annotated(cases, 3, library_key);
 }
 
+// What write_line makes of one line, with the fake library.
+struct LineCase {
+  std::string line;
+  uint32_t field;  // 0: whole lines
+  bool no_copy, header;
+  std::string out, log;
+  int added, failed;
+};
+
+using namespace std::string_literals;
+
+const std::string kWarn7 =
+    "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n";
+
+const LineCase kLineCases[] = {
+    // Whole lines: the line, then its key line.
+    {"InC0", 0, false, false, "InC0\nInChIKey=FAKE-KEY\n", "", 1, 0},
+    {"InC0", 0, true, false, "InChIKey=FAKE-KEY\n", "", 1, 0},
+    {"x\0y"s, 0, false, false, "x\0y\n"s, "", 0, 0},
+    {"InC1", 0, false, false, "InC1\n", kWarn7, 0, 1},
+    // Tables: the row, a TAB and the key of field N; one line per row.
+    {"1\tInC0\tx", 2, false, false, "1\tInC0\tx\tFAKE-KEY\n", "", 1, 0},
+    {"1\tInC0", 2, false, false, "1\tInC0\tFAKE-KEY\n", "", 1, 0},
+    {"InC0", 1, false, false, "InC0\tFAKE-KEY\n", "", 1, 0},
+    {"InC0\tx", 1, false, false, "InC0\tx\tFAKE-KEY\n", "", 1, 0},
+    {"x\tInC0", 1, false, false, "x\tInC0\t\n", "", 0, 0},
+    {"InC0", 2, false, false, "InC0\t\n", "", 0, 0},  // no TAB: no field 2
+    {"1\tInC0", 3, false, false, "1\tInC0\t\n", "", 0, 0},
+    {"1\tInC0", 2147483647, false, false, "1\tInC0\t\n", "", 0, 0},
+    {"1\t\t", 2, false, false, "1\t\t\t\n", "", 0, 0},
+    {"1\t\tInC0", 3, false, false, "1\t\tInC0\tFAKE-KEY\n", "", 1, 0},
+    {"", 1, false, false, "\t\n", "", 0, 0},
+    {"1\tInC1\tx", 2, false, false, "1\tInC1\tx\t\n", kWarn7, 0, 1},
+    {"1\tInC2\tx", 2, false, false, "1\tInC2\tx\t\n", "", 0, 1},
+    {"1\tinC0\tx", 2, false, false, "1\tinC0\tx\t\n", "", 0, 0},
+    {"1\t InC0", 2, false, false, "1\t InC0\t\n", "", 0, 0},
+    // The library sees the field up to a NUL; the row is copied whole.
+    {"1\tIn\0C0\tx"s, 2, false, false, "1\tIn\0C0\tx\t\n"s, "", 0, 0},
+    {"1\tInC0\0zz\tx"s, 2, false, false, "1\tInC0\0zz\tx\tFAKE-KEY\n"s, "", 1, 0},
+    // -n: the key column alone, still one line per row.
+    {"1\tInC0\tx", 2, true, false, "FAKE-KEY\n", "", 1, 0},
+    {"1\tx", 2, true, false, "\n", "", 0, 0},
+    {"1", 2, true, false, "\n", "", 0, 0},
+    {"1\tInC1", 2, true, false, "\n", kWarn7, 0, 1},
+    // A header is never a candidate.
+    {"cid\tInC0", 2, false, true, "cid\tInC0\tInChIKey\n", "", 0, 0},
+    {"cid\tInC0", 2, true, true, "InChIKey\n", "", 0, 0},
+};
+
+TEST(WriteLine, LinesAndTableRows) {
+  for (const LineCase& c : kLineCases) {
+    SCOPED_TRACE(testing::PrintToString(c.line) + " field " + std::to_string(c.field) +
+                 (c.no_copy ? " -n" : "") + (c.header ? " header" : ""));
+    std::string line = c.line;  // writable, with its NUL
+    char* out_text = nullptr;
+    char* log_text = nullptr;
+    size_t out_size = 0, log_size = 0;
+    FILE* out = open_memstream(&out_text, &out_size);
+    FILE* log = open_memstream(&log_text, &log_size);
+    char key[256];
+    int64_t added = 10, failed = 20;
+    write_line(line.data(), static_cast<uint32_t>(line.size()), 7, c.header,
+               LineFormat{c.no_copy, c.field}, out, log, key, added, failed, fake_key);
+    fclose(out);
+    fclose(log);
+    EXPECT_EQ(std::string(out_text, out_size), c.out);
+    EXPECT_EQ(std::string(log_text, log_size), c.log);
+    EXPECT_EQ(added, 10 + c.added);
+    EXPECT_EQ(failed, 20 + c.failed);
+    EXPECT_EQ(line, c.line);  // the field's end is put back
+    std::free(out_text);
+    std::free(log_text);
+  }
+}
+
+TEST(WriteLine, RealLibraryKeysATableField) {
+  std::string row = "241\t"s + kRealCases[0].inchi + "\tbenzene";
+  char key[256];
+  int64_t added = 0, failed = 0;
+  char* out_text = nullptr;
+  size_t out_size = 0;
+  FILE* out = open_memstream(&out_text, &out_size);
+  write_line(row.data(), static_cast<uint32_t>(row.size()), 1, false, LineFormat{false, 2}, out,
+             stderr, key, added, failed);
+  fclose(out);
+  EXPECT_EQ(std::string(out_text, out_size), row + "\t" + kRealCases[0].key + "\n");
+  EXPECT_EQ(added, 1);
+  std::free(out_text);
+}
+
 }  // namespace

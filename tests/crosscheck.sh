@@ -30,4 +30,16 @@ if grep -q Warning "$work/log.txt"; then
   cat "$work/log.txt" >&2
   exit 1
 fi
-echo "crosscheck: $(wc -l < "$work/reference.tsv") keys agree; $(cat "$work/counts.txt")"
+
+# The same strings as a PubChem-like table (id, InChI, a third column) under
+# -t 2: one row out per row in, each ending in the reference key.
+awk -F '\t' '{ printf "%d\t%s\tcolumn three %d\n", NR, $1, NR }' "$work/reference.tsv" \
+  > "$work/table.tsv"
+"$tool" -t 2 "$work/table.tsv" "$work/table-out.tsv" "$work/table-log.txt" > /dev/null
+test "$(wc -l < "$work/table-out.tsv")" -eq "$(wc -l < "$work/table.tsv")"
+cut -f 4 "$work/table-out.tsv" > "$work/table-keys.txt"
+cut -f 2 "$work/reference.tsv" | cmp - "$work/table-keys.txt"
+cut -f 1-3 "$work/table-out.tsv" | cmp - "$work/table.tsv"
+
+echo "crosscheck: $(wc -l < "$work/reference.tsv") keys agree, as lines and as a table;" \
+  "$(cat "$work/counts.txt")"

@@ -85,4 +85,59 @@ TEST(Options, ParsesSwitchesAndNames) {
   }
 }
 
+TEST(Options, ParsesTableSwitches) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // empty: parsed, with these values
+    uint32_t field;
+    bool header, no_copy;
+    std::string input;
+  };
+  const std::string from1 = "Error: -t takes a number from 1, not ";
+  const Case cases[] = {
+      {{"-t", "2", "in"}, "", 2, false, false, "in"},
+      {{"-t2", "in"}, "", 2, false, false, "in"},
+      {{"-H", "-n", "-t", "3", "in"}, "", 3, true, true, "in"},
+      {{"-t3", "-n", "-H", "in"}, "", 3, true, true, "in"},
+      {{"-t", "1", "-t", "4", "in"}, "", 4, false, false, "in"},
+      {{"-t2147483647", "in"}, "", 2147483647, false, false, "in"},
+      {{"-t", "007", "in"}, "", 7, false, false, "in"},
+      {{"-t", "2", "--", "-t"}, "", 2, false, false, "-t"},
+      {{"-t"}, "Error: -t needs a field number\n", 0, false, false, "(none)"},
+      {{"-t0", "in"}, from1 + "'0'\n", 0, false, false, "(none)"},
+      {{"-t-1", "in"}, from1 + "'-1'\n", 0, false, false, "(none)"},
+      {{"-t", "-1", "in"}, from1 + "'-1'\n", 0, false, false, "(none)"},
+      {{"-tx", "in"}, from1 + "'x'\n", 0, false, false, "(none)"},
+      {{"-t", "2x", "in"}, from1 + "'2x'\n", 0, false, false, "(none)"},
+      {{"-t", "", "in"}, from1 + "''\n", 0, false, false, "(none)"},
+      {{"-t", "in.txt", "out"}, from1 + "'in.txt'\n", 0, false, false, "(none)"},
+      {{"-t2147483648", "in"},
+       "Error: -t number '2147483648' is too big\n",
+       0,
+       false,
+       false,
+       "(none)"},
+      {{"-t", "99999999999999999999999", "in"},
+       "Error: -t number '99999999999999999999999' is too big\n",
+       0,
+       false,
+       false,
+       "(none)"},
+      {{"-H", "in"}, "Error: -H needs -t\n", 0, true, false, "(none)"},
+      {{"-Hx", "-t1", "in"}, "Error: unknown key 'H'\n", 0, false, false, "(none)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Options o = parse(c.args);
+    EXPECT_EQ(o.action, c.error.empty() ? Action::kRun : Action::kBadSwitch);
+    EXPECT_EQ(o.error, c.error);
+    if (c.error.empty()) {
+      EXPECT_EQ(o.table_field, c.field);
+      EXPECT_EQ(o.header, c.header);
+      EXPECT_EQ(o.no_copy, c.no_copy);
+      EXPECT_EQ(name(o.input_name), c.input);
+    }
+  }
+}
+
 }  // namespace

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <regex>
 #include <set>
@@ -38,6 +39,9 @@ const std::string kUsage =
     "\n       -h      print this text and exit (also --help)."
     "\n       --version print the version and exit."
     "\n       --      end of switches; a file name - is standard input or output."
+    "\n       -t N    table: the InChI is field N of TAB-separated lines; its key"
+    "\n               is appended as a last field, one output line per input line."
+    "\n       -H      with -t: the first line is a header."
     "\n\n"
     "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
     "string.\n";
@@ -593,7 +597,7 @@ TEST(Run, HundredMegabyteLineIsCopiedWhole) {
 // Random bytes with many line ends, NULs, Ctrl-Z and some real InChI lines.
 std::string random_input(size_t size, uint32_t seed) {
   std::mt19937 random(seed);
-  const char kSpecial[] = {'\r', '\n', '\0', '\x1a', '\xff', 'I'};
+  const char kSpecial[] = {'\r', '\n', '\0', '\x1a', '\xff', 'I', '\t'};
   std::string bytes;
   while (bytes.size() < size) {
     unsigned r = random() % 1000;
@@ -601,6 +605,8 @@ std::string random_input(size_t size, uint32_t seed) {
       bytes += kSpecial[r % sizeof kSpecial];
     } else if (r < 62) {
       bytes += r % 2 ? "\nInChI=1S/H2O/h1H2" : "\rInChI=1S/";
+    } else if (r < 64) {
+      bytes += r % 2 ? "\n7\tInChI=1S/H2O/h1H2\t" : "\r\n8\tInChI=1S/CH4/h1H4";
     } else {
       bytes += static_cast<char>(random());
     }
@@ -608,31 +614,49 @@ std::string random_input(size_t size, uint32_t seed) {
   return bytes;
 }
 
-// What a run over bytes must give, from the line model and the library.
+// What a run over bytes must give, from the line model and the library;
+// field > 0: as a table keyed on that field.
 struct Expected {
   std::string output, warnings, console;
   int64_t added = 0;
 };
 
-Expected model_run(const std::string& bytes) {
+// Field (from 1) of a TAB-separated line, or nothing.
+std::optional<std::string> model_field(const std::string& line, uint32_t field) {
+  size_t begin = 0;
+  for (uint32_t i = 1; i < field; ++i) {
+    begin = line.find('\t', begin);
+    if (begin == std::string::npos) return std::nullopt;
+    ++begin;
+  }
+  return line.substr(begin, line.find('\t', begin) - begin);
+}
+
+Expected model_run(const std::string& bytes, uint32_t field = 0) {
   Expected e;
   int64_t failed = 0;
   std::vector<std::string> lines = model_lines(bytes);
   for (size_t i = 0; i < lines.size(); ++i) {
-    e.output += lines[i] + "\n";
-    const char* text = lines[i].c_str();
-    if (std::strncmp(text, "InC", 3) != 0) continue;
-    char key[256];
-    int status = library_key(text, key);
-    if (status == 0) {
-      e.output += std::string("InChIKey=") + key + "\n";
-      ++e.added;
-    } else {
-      ++failed;
-      if (status != 2 && status != 3) {
-        e.warnings += "Warning: could not compute InChIKey for the line #" + std::to_string(i + 1) +
-                      " (unresolved program error)\n";
+    std::optional<std::string> inchi = field == 0 ? lines[i] : model_field(lines[i], field);
+    std::string key_text;
+    if (inchi && std::strncmp(inchi->c_str(), "InC", 3) == 0) {
+      char key[256];
+      int status = library_key(inchi->c_str(), key);
+      if (status == 0) {
+        key_text = key;
+        ++e.added;
+      } else {
+        ++failed;
+        if (status != 2 && status != 3) {
+          e.warnings += "Warning: could not compute InChIKey for the line #" +
+                        std::to_string(i + 1) + " (unresolved program error)\n";
+        }
       }
+    }
+    if (field == 0) {
+      e.output += lines[i] + "\n" + (key_text.empty() ? "" : "InChIKey=" + key_text + "\n");
+    } else {
+      e.output += lines[i] + "\t" + key_text + "\n";
     }
   }
   for (size_t n = 5000; n <= lines.size(); n += 5000) e.console += std::to_string(n) + "        \r";
@@ -691,6 +715,89 @@ TEST(Run, RandomBinaryInputMatchesTheModel) {
     shell(dir, c.unpack + " " + c.args[1] + " > unpacked.txt");
     EXPECT_TRUE(read_file(dir / "unpacked.txt") == e.output);
     EXPECT_EQ(read_file(dir / "log.txt"), "Processing '" + c.args[0] + "'...\n" + e.warnings);
+  }
+}
+
+// Table mode over the same kind of random bytes, TABs included, keyed on a
+// field drawn at random: one row out per row in, with the model's keys.
+TEST(Run, RandomTableMatchesTheModel) {
+  std::mt19937 random(42);
+  std::string bytes = random_input(5'000'000, 7);
+  Scratch dir;
+  write_file(dir / "in.bin", bytes);
+  shell(dir, "gzip -c in.bin > in.gz");
+  // Field 2 holds the InChI strings the generator plants after a TAB.
+  const uint32_t fields[] = {2, static_cast<uint32_t>(1 + random() % 3),
+                            static_cast<uint32_t>(1 + random() % 5)};
+  for (uint32_t field : fields) {
+    Expected e = model_run(bytes, field);
+    if (field == 2) {
+      ASSERT_GT(e.added, 100);
+    }
+    for (const std::string input : {"in.bin", "in.gz"}) {
+      SCOPED_TRACE(input + " -t " + std::to_string(field));
+      Outcome o = dir.run({"-t", std::to_string(field), input, "out.txt", "log.txt"});
+      EXPECT_EQ(o.status, 0);
+      EXPECT_EQ(o.console(), e.console);
+      EXPECT_TRUE(read_file(dir / "out.txt") == e.output);
+      EXPECT_EQ(read_file(dir / "log.txt"), "Processing '" + input + "'...\n" + e.warnings);
+    }
+  }
+}
+
+// The example tables, made with an independent implementation: the key that
+// molstamp appends equals the key column already there.
+TEST(Run, ExampleTablesGetTheKeysTheyHold) {
+  struct Case {
+    std::string table;
+    std::vector<std::string> switches;
+    uint32_t key_column;
+    bool header;
+  };
+  const Case cases[] = {
+      {"pubchem-like.tsv", {"-t", "2"}, 3, false},
+      {"chembl-like.tsv", {"-H", "-t3"}, 4, true},
+  };
+  for (const Case& c : cases) {
+    std::string table = read_file(fs::path(MOLSTAMP_SOURCE_DIR) / "examples" / c.table);
+    std::string with_keys, keys;
+    size_t rows = 0;
+    for (const std::string& row : model_lines(table)) {
+      std::string key = rows++ == 0 && c.header ? "InChIKey" : *model_field(row, c.key_column);
+      with_keys += row + "\t" + key + "\n";
+      keys += key + "\n";
+    }
+    ASSERT_GE(rows, 8u);
+    Scratch dir;
+    write_file(dir / "in.tsv", table);
+    shell(dir, "gzip -c in.tsv > in.tsv.gz");
+    struct Run {
+      std::vector<std::string> args;
+      std::string unpack, output;
+    };
+    const Run runs[] = {
+        {{"in.tsv", "out.tsv"}, "cat out.tsv", with_keys},
+        {{"-n", "in.tsv", "out.tsv"}, "cat out.tsv", keys},
+        {{"in.tsv.gz", "out.tsv.zst"}, "zstd -qdc out.tsv.zst", with_keys},
+    };
+    for (const Run& r : runs) {
+      std::vector<std::string> args = c.switches;
+      args.insert(args.end(), r.args.begin(), r.args.end());
+      SCOPED_TRACE(testing::PrintToString(args));
+      Outcome o = dir.run(args);
+      EXPECT_EQ(o.status, 0);
+      int64_t keyed = static_cast<int64_t>(rows) - (c.header ? 1 : 0);
+      EXPECT_EQ(o.console(), summary(static_cast<int64_t>(rows), keyed, 0));
+      shell(dir, r.unpack + " > unpacked.tsv");
+      EXPECT_EQ(read_file(dir / "unpacked.tsv"), r.output);
+    }
+    Env piped = from("in.tsv.gz");
+    piped.stdin_pipe = true;
+    std::vector<std::string> args = c.switches;
+    args.insert(args.end(), {"-", "-"});
+    Outcome o = dir.run(args, piped);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, with_keys);
   }
 }
 
