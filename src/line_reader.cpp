@@ -1,6 +1,7 @@
 // Splits the input into lines at LF, CR LF or a lone CR, into one reused
 // buffer that only ever grows.
 #include <cstdlib>
+#include <cstring>
 
 #include "molstamp.h"
 
@@ -46,6 +47,29 @@ char* read_text_line(FILE* in, char*& buffer, uint32_t& capacity, int& error, ui
   uint32_t last = capacity - 1;  // room for the terminator
   uint32_t n = 0;
   for (;;) {
+    // The bytes up to the next CR or LF come straight out of stdio's buffer
+    // (glibc's read pointers, the ones getc_unlocked itself moves), a memchr
+    // at a time; getc_unlocked below takes the line end or refills.
+    char* ahead = in->_IO_read_ptr;
+    char* filled = in->_IO_read_end;
+    if (ahead < filled) {
+      auto span = static_cast<size_t>(filled - ahead);
+      char* stop = static_cast<char*>(std::memchr(ahead, '\n', span));
+      if (stop != nullptr) span = static_cast<size_t>(stop - ahead);
+      stop = static_cast<char*>(std::memchr(ahead, '\r', span));
+      if (stop != nullptr) span = static_cast<size_t>(stop - ahead);
+      while (span > last - n) {
+        if (!grow(buffer, capacity)) {
+          error = kReadTooLong;
+          return nullptr;
+        }
+        data = buffer;
+        last = capacity - 1;
+      }
+      std::memcpy(data + n, ahead, span);
+      n += static_cast<uint32_t>(span);
+      in->_IO_read_ptr = ahead + span;
+    }
     int c = getc_unlocked(in);
     if (c == '\n') break;
     if (c == '\r') {
