@@ -73,11 +73,19 @@ def make_inputs(seed, workdir, lines):
             line = seed_lines[i % len(seed_lines)]
             out.write(line)
             low.write(line.lower())  # "inchi=": never a candidate
+    table = os.path.join(workdir, "table.tsv")
+    table_lower = os.path.join(workdir, "table-lower.tsv")
+    with open(table, "wb") as out, open(table_lower, "wb") as low:
+        for i in range(lines):
+            inchi_text = seed_lines[i % len(seed_lines)].rstrip(b"\r\n")
+            row = b"%d\t%s\tcompound %d\n" % (i + 1, inchi_text, i + 1)
+            out.write(row)
+            low.write(row.lower())
     long_line = os.path.join(workdir, "long.txt")
     with open(long_line, "wb") as out:
         for _ in range(100):
             out.write(b"a" * (1000 * 1000))
-    return inchi, lower, long_line
+    return inchi, lower, long_line, table, table_lower
 
 
 def streams_table(tool, inchi, out, work, pairs):
@@ -130,13 +138,16 @@ def main():
     ap.add_argument("--lines", type=int, default=1_000_000)
     ap.add_argument("--pairs", type=int, default=7)
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
+    ap.add_argument("--sections", default="plain,table,streams,peers",
+                    help="which tables to measure, comma-separated")
     args = ap.parse_args()
+    sections = args.sections.split(",")
 
     tool = os.path.join(args.build, "molstamp")
     floor = os.path.join(args.build, "molstamp_floor")
     work = tempfile.mkdtemp(prefix="molstamp-bench-")
     try:
-        inchi, lower, long_line = make_inputs(args.seed, work, args.lines)
+        inchi, lower, long_line, table, table_lower = make_inputs(args.seed, work, args.lines)
         out = os.path.join(work, "out.txt")
         # Let the new files reach the disk now, not while a run is measured,
         # and warm the page cache for both sides.
@@ -145,50 +156,70 @@ def main():
             measure(["cat", path])
         n = args.lines
 
-        def tool_on(path):
-            return lambda: measure([tool, path, out], remove=out)
+        t_tool = None
+        if "plain" in sections:
+            def tool_on(path):
+                return lambda: measure([tool, path, out], remove=out)
 
-        t_tool, t_floor, r_inchi = paired(
-            tool_on(inchi), lambda: measure([floor, inchi]), args.pairs)
-        t_copy, t_tr, r_copy = paired(
-            tool_on(lower), lambda: measure(["tr", "\r", "\n"], stdin=lower, stdout=out),
-            args.pairs)
-        rss_inchi = peak_rss([tool, inchi, out])
-        rss_copy = peak_rss([tool, lower, out])
-        rss_long = peak_rss([tool, long_line, out])
+            t_tool, t_floor, r_inchi = paired(
+                tool_on(inchi), lambda: measure([floor, inchi]), args.pairs)
+            t_copy, t_tr, r_copy = paired(
+                tool_on(lower), lambda: measure(["tr", "\r", "\n"], stdin=lower, stdout=out),
+                args.pairs)
+            rss_inchi = peak_rss([tool, inchi, out])
+            rss_copy = peak_rss([tool, lower, out])
+            rss_long = peak_rss([tool, long_line, out])
 
-        print(f"{n} lines, {args.pairs} alternating pairs, medians of CPU time (user + system)\n")
-        print("| workload | molstamp | reference | ratio | goal |")
-        print("|---|---|---|---|---|")
-        print(f"| InChI lines vs floor (read all, key per line) | {t_tool:.3f} s "
-              f"| {t_floor:.3f} s | {r_inchi:.3f} | <= 1.05 |")
-        print(f"| non-candidate lines vs tr | {t_copy:.3f} s | {t_tr:.3f} s "
-              f"| {r_copy:.3f} | <= 1.20 |")
-        print()
-        print("| peak resident memory | molstamp | goal |")
-        print("|---|---|---|")
-        print(f"| InChI file, {n} lines | {rss_inchi / 1024:.1f} MiB | <= 8 MiB |")
-        print(f"| non-candidate file, {n} lines | {rss_copy / 1024:.1f} MiB | <= 8 MiB |")
-        print(f"| one 100 MB line | {rss_long / 1024:.1f} MiB | <= 200 MB |")
-        print()
-        streams_table(tool, inchi, out, work, args.pairs)
-        print()
-        print("| peer (one run, same InChI file) | CPU time | per line |")
-        print("|---|---|---|")
-        print(f"| molstamp (median above) | {t_tool:.2f} s | {t_tool / n * 1e6:.2f} us |")
-        if shutil.which("obabel"):
-            t = measure(["obabel", "-iinchi", inchi, "-oinchikey", "-O", out], remove=out)
-            print(f"| Open Babel obabel -iinchi -oinchikey | {t:.2f} s | {t / n * 1e6:.2f} us |")
-        else:
-            print("| Open Babel | not installed | |")
-        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rdkit_keys.js")
-        if args.peers and shutil.which("node"):
-            env_path = os.path.join(args.peers, "node_modules")
-            t = measure(["env", f"NODE_PATH={env_path}", "node", script, inchi])
-            print(f"| RDKit MinimalLib get_inchikey_for_inchi (Node.js) | {t:.2f} s "
-                  f"| {t / n * 1e6:.2f} us |")
-        else:
-            print("| RDKit MinimalLib | Node.js or the package missing | |")
+            print(f"{n} lines, {args.pairs} alternating pairs, medians of CPU time (user + system)\n")
+            print("| workload | molstamp | reference | ratio | goal |")
+            print("|---|---|---|---|---|")
+            print(f"| InChI lines vs floor (read all, key per line) | {t_tool:.3f} s "
+                  f"| {t_floor:.3f} s | {r_inchi:.3f} | <= 1.05 |")
+            print(f"| non-candidate lines vs tr | {t_copy:.3f} s | {t_tr:.3f} s "
+                  f"| {r_copy:.3f} | <= 1.20 |")
+            print()
+            print("| peak resident memory | molstamp | goal |")
+            print("|---|---|---|")
+            print(f"| InChI file, {n} lines | {rss_inchi / 1024:.1f} MiB | <= 8 MiB |")
+            print(f"| non-candidate file, {n} lines | {rss_copy / 1024:.1f} MiB | <= 8 MiB |")
+            print(f"| one 100 MB line | {rss_long / 1024:.1f} MiB | <= 200 MB |")
+            print()
+        if "table" in sections:
+            t_table, t_tfloor, r_table = paired(
+                lambda: measure([tool, "-t", "2", table, out], remove=out),
+                lambda: measure([floor, inchi]), args.pairs)
+            t_tcopy, t_ttr, r_tcopy = paired(
+                lambda: measure([tool, "-t", "2", table_lower, out], remove=out),
+                lambda: measure(["tr", "\r", "\n"], stdin=table_lower, stdout=out), args.pairs)
+            print("| table workload (-t 2) | molstamp | reference | ratio | goal |")
+            print("|---|---|---|---|---|")
+            print(f"| id, InChI, text vs floor on the bare InChI lines | {t_table:.3f} s "
+                  f"| {t_tfloor:.3f} s | {r_table:.3f} | <= 1.05 |")
+            print(f"| no candidate in field 2 vs tr | {t_tcopy:.3f} s | {t_ttr:.3f} s "
+                  f"| {r_tcopy:.3f} | <= 1.20 |")
+            print(f"| peak resident memory, table | "
+                  f"{peak_rss([tool, '-t', '2', table, out]) / 1024:.1f} MiB | | | <= 8 MiB |")
+            print()
+        if "streams" in sections:
+            streams_table(tool, inchi, out, work, args.pairs)
+            print()
+        if "peers" in sections and t_tool is not None:
+            print("| peer (one run, same InChI file) | CPU time | per line |")
+            print("|---|---|---|")
+            print(f"| molstamp (median above) | {t_tool:.2f} s | {t_tool / n * 1e6:.2f} us |")
+            if shutil.which("obabel"):
+                t = measure(["obabel", "-iinchi", inchi, "-oinchikey", "-O", out], remove=out)
+                print(f"| Open Babel obabel -iinchi -oinchikey | {t:.2f} s | {t / n * 1e6:.2f} us |")
+            else:
+                print("| Open Babel | not installed | |")
+            script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "rdkit_keys.js")
+            if args.peers and shutil.which("node"):
+                env_path = os.path.join(args.peers, "node_modules")
+                t = measure(["env", f"NODE_PATH={env_path}", "node", script, inchi])
+                print(f"| RDKit MinimalLib get_inchikey_for_inchi (Node.js) | {t:.2f} s "
+                      f"| {t / n * 1e6:.2f} us |")
+            else:
+                print("| RDKit MinimalLib | Node.js or the package missing | |")
     finally:
         shutil.rmtree(work)
 
