@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -173,21 +174,14 @@ int decoder_close(void* cookie) {
   return 0;
 }
 
-bool write_all(int fd, const char* data, size_t n) {
-  while (n > 0) {
-    ssize_t w = ::write(fd, data, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return false;
-    data += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
+}  // namespace
 
+// Compresses into a FILE (a stream) or into memory (one block at a time).
 struct Encoder {
-  int fd = -1;
   Format format = Format::kPlain;
-  char* out = nullptr;  // compressed bytes on their way to fd
+  FILE* sink = nullptr;          // stream mode: where compressed bytes go
+  std::string* block = nullptr;  // block mode: where they go
+  char* out = nullptr;           // compressed bytes on their way
   bool failed = false;
   isal_zstream* gz = nullptr;
   unsigned char* gz_level_buf = nullptr;
@@ -199,9 +193,35 @@ struct Encoder {
     std::free(gz_level_buf);
     ZSTD_freeCCtx(zs);
   }
+
+  bool emit(size_t n) {
+    if (block != nullptr) {
+      block->append(out, n);
+      return true;
+    }
+    return fwrite(out, 1, n, sink) == n;
+  }
+
+  // Starts a new gzip member or zstd frame.
+  bool start(size_t pledged) {
+    if (format == Format::kGzip) {
+      isal_deflate_init(gz);
+      gz->level = kGzipLevel;
+      gz->level_buf = gz_level_buf;
+      gz->level_buf_size = ISAL_DEF_LVL3_DEFAULT;
+      gz->gzip_flag = IGZIP_GZIP;
+      return true;
+    }
+    // A known size lets zstd size its tables to the block, not to a stream.
+    return !ZSTD_isError(ZSTD_CCtx_reset(zs, ZSTD_reset_session_only)) &&
+           (pledged == 0 || !ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(zs, pledged)));
+  }
 };
 
-// Compresses n bytes, finishing the stream when last; false on any failure.
+namespace {
+
+// Compresses n bytes, finishing the member or frame when last; false on any
+// failure.
 bool gzip_write(Encoder& e, const char* data, size_t n, bool last) {
   e.gz->next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(data));
   e.gz->avail_in = static_cast<uint32_t>(n);
@@ -210,7 +230,7 @@ bool gzip_write(Encoder& e, const char* data, size_t n, bool last) {
     e.gz->next_out = reinterpret_cast<uint8_t*>(e.out);
     e.gz->avail_out = kWriteChunk;
     if (isal_deflate(e.gz) != COMP_OK) return false;
-    if (!write_all(e.fd, e.out, kWriteChunk - e.gz->avail_out)) return false;
+    if (!e.emit(kWriteChunk - e.gz->avail_out)) return false;
   } while (e.gz->avail_in > 0 || (last && e.gz->internal_state.state != ZSTATE_END));
   return true;
 }
@@ -222,7 +242,7 @@ bool zstd_write(Encoder& e, const char* data, size_t n, bool last) {
     ZSTD_outBuffer out{e.out, kWriteChunk, 0};
     left = ZSTD_compressStream2(e.zs, &out, &in, last ? ZSTD_e_end : ZSTD_e_continue);
     if (ZSTD_isError(left)) return false;
-    if (!write_all(e.fd, e.out, out.pos)) return false;
+    if (!e.emit(out.pos)) return false;
   } while (in.pos < in.size || (last && left != 0));
   return true;
 }
@@ -241,11 +261,11 @@ ssize_t encoder_write(void* cookie, const char* buf, size_t size) {
   return static_cast<ssize_t>(size);
 }
 
-// Finishes the stream: a last write can only fail here.
+// Finishes the member or frame: a last write can only fail here. The sink
+// stays open.
 int encoder_close(void* cookie) {
   Encoder* e = static_cast<Encoder*>(cookie);
   bool ok = !e->failed && encode(*e, nullptr, 0, true);
-  ok = ::close(e->fd) == 0 && ok;
   delete e;
   return ok ? 0 : -1;
 }
@@ -303,13 +323,9 @@ FILE* open_decoder(int fd, Format format, const unsigned char* head, size_t n, s
   return f;
 }
 
-FILE* open_encoder(int fd, Format format) {
+Encoder* new_encoder(Format format) {
   Encoder* e = new (std::nothrow) Encoder;
-  if (e == nullptr) {
-    ::close(fd);
-    return nullptr;
-  }
-  e->fd = fd;
+  if (e == nullptr) return nullptr;
   e->format = format;
   e->out = static_cast<char*>(std::malloc(kWriteChunk));
   bool ok = e->out != nullptr;
@@ -317,13 +333,6 @@ FILE* open_encoder(int fd, Format format) {
     e->gz = new (std::nothrow) isal_zstream;
     e->gz_level_buf = static_cast<unsigned char*>(std::malloc(ISAL_DEF_LVL3_DEFAULT));
     ok = e->gz != nullptr && e->gz_level_buf != nullptr;
-    if (ok) {
-      isal_deflate_init(e->gz);
-      e->gz->level = kGzipLevel;
-      e->gz->level_buf = e->gz_level_buf;
-      e->gz->level_buf_size = ISAL_DEF_LVL3_DEFAULT;
-      e->gz->gzip_flag = IGZIP_GZIP;
-    }
   }
   if (ok && format == Format::kZstd) {
     e->zs = ZSTD_createCCtx();
@@ -331,10 +340,29 @@ FILE* open_encoder(int fd, Format format) {
          !ZSTD_isError(ZSTD_CCtx_setParameter(e->zs, ZSTD_c_compressionLevel, kZstdLevel)) &&
          !ZSTD_isError(ZSTD_CCtx_setParameter(e->zs, ZSTD_c_checksumFlag, 1));
   }
-  FILE* f = ok ? fopencookie(e, "wb", {nullptr, encoder_write, nullptr, encoder_close}) : nullptr;
-  if (f == nullptr) {
-    ::close(fd);
+  ok = ok && format != Format::kPlain;
+  if (!ok) {
     delete e;
+    return nullptr;
   }
+  return e;
+}
+
+void free_encoder(Encoder* e) { delete e; }
+
+bool encode_block(Encoder* e, const char* data, size_t n, std::string& out) {
+  e->block = &out;
+  bool ok = e->start(n) && encode(*e, data, n, true);
+  e->block = nullptr;
+  return ok;
+}
+
+FILE* open_encoder(FILE* sink, Format format) {
+  Encoder* e = new_encoder(format);
+  if (e == nullptr) return nullptr;
+  e->sink = sink;
+  FILE* f = e->start(0) ? fopencookie(e, "wb", {nullptr, encoder_write, nullptr, encoder_close})
+                        : nullptr;
+  if (f == nullptr) delete e;
   return f;
 }

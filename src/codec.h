@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 enum class Format { kPlain, kGzip, kZstd };
 
@@ -29,9 +30,18 @@ Format format_for_name(const char* name);
 // when memory runs out (fd is then closed).
 FILE* open_decoder(int fd, Format format, const unsigned char* head, size_t n, size_t max_read = 0);
 
-// A write stream that compresses format into fd and finishes it at fclose,
-// which closes fd and fails when any write did. Takes fd; null when memory
-// runs out (fd is then closed).
-FILE* open_encoder(int fd, Format format);
+// A write stream that compresses format into sink, as one gzip member or zstd
+// frame finished at fclose, which leaves sink open and fails when any write
+// to sink did. Null when memory runs out.
+FILE* open_encoder(FILE* sink, Format format);
+
+// A compressor of whole blocks, each an independent gzip member or zstd
+// frame: their concatenation is one valid file. Null when memory runs out.
+struct Encoder;
+Encoder* new_encoder(Format format);
+void free_encoder(Encoder* e);
+
+// Appends data, compressed as one complete member or frame, to out.
+bool encode_block(Encoder* e, const char* data, size_t n, std::string& out);
 
 #endif

@@ -69,7 +69,7 @@ int open_streams(RunState& s) {
   if (clash != nullptr) {
     fputs(clash, s.console);
     fclose(s.in.file);
-    if (!s.out.standard) fclose(s.out.file);
+    if (!s.out.standard) close_output(s.out);
     return 4;
   }
   return 0;
@@ -110,7 +110,7 @@ int finish(RunState& s, int status, bool console_is_terminal) {
   fprintf(console, "\nElapsed time: %ld\n", static_cast<long>(std::time(nullptr) - s.start));
 
   fclose(s.in.file);
-  if (!close_written(s.out.file)) {
+  if (!close_output(s.out)) {
     fputs(s.out.standard ? "* Error: could not write standard output!\n"
                          : "* Error: could not write output file!\n",
           console);

@@ -15,9 +15,9 @@ namespace {
 // costs more in system time than the copying itself.
 constexpr size_t kStreamBuffer = 1 << 18;
 
-void give_buffer(Stream& s) {
-  s.buffer.resize(kStreamBuffer);
-  setvbuf(s.file, s.buffer.data(), _IOFBF, kStreamBuffer);
+void give_buffer(FILE* f, std::vector<char>& buffer) {
+  buffer.resize(kStreamBuffer);
+  setvbuf(f, buffer.data(), _IOFBF, kStreamBuffer);
 }
 
 // Reads the first bytes, as many as it takes to tell the format.
@@ -53,7 +53,7 @@ bool open_input(const char* name, Stream& in) {
     in.file = open_decoder(fd, in.format, head, n);
   }
   if (in.file == nullptr) return false;
-  give_buffer(in);
+  give_buffer(in.file, in.buffer);
   return true;
 }
 
@@ -84,20 +84,33 @@ bool open_output(const char* name, Stream& out) {
       ::close(fd);
       return false;
     }
-    out.format = format_for_name(name);
-    if (out.format == Format::kPlain) {
-      out.file = fdopen(fd, "w");
-      if (out.file == nullptr) ::close(fd);
-    } else {
-      out.file = open_encoder(fd, out.format);
+    out.file = fdopen(fd, "w");
+    if (out.file == nullptr) {
+      ::close(fd);
+      return false;
     }
-    if (out.file == nullptr) return false;
   }
-  give_buffer(out);
+  out.raw = out.file;
+  give_buffer(out.raw, out.raw_buffer);
+  out.format = out.standard ? Format::kPlain : format_for_name(name);
+  if (out.format != Format::kPlain) {
+    out.file = open_encoder(out.raw, out.format);
+    if (out.file == nullptr) {
+      fclose(out.raw);
+      return false;
+    }
+    give_buffer(out.file, out.buffer);
+  }
   return true;
 }
 
 bool close_written(FILE* f) {
   bool ok = ferror(f) == 0;
   return fclose(f) == 0 && ok;
+}
+
+bool close_output(Stream& out) {
+  // The compressor's last bytes reach the file only when it is closed.
+  bool ok = out.file == out.raw || close_written(out.file);
+  return close_written(out.raw) && ok;
 }

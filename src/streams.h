@@ -12,10 +12,12 @@
 // An open input or output: the stdio stream the run uses, and what it is on.
 struct Stream {
   FILE* file = nullptr;
+  FILE* raw = nullptr;    // output: the file itself, under file's compression
   struct stat st {};      // the file or device underneath
   bool standard = false;  // standard input or output
   Format format = Format::kPlain;
-  std::vector<char> buffer;  // stdio's buffer: must outlive file
+  std::vector<char> buffer;  // stdio's buffers: must outlive file and raw
+  std::vector<char> raw_buffer;
 };
 
 // Opens name for reading ("-": standard input) with a large buffer,
@@ -40,5 +42,9 @@ bool open_output(const char* name, Stream& out);
 
 // Closes a stream we wrote; false if any write to it or the close failed.
 bool close_written(FILE* f);
+
+// Finishes and closes an output opened by open_output; false if any write or
+// the close failed.
+bool close_output(Stream& out);
 
 #endif

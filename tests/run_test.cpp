@@ -728,7 +728,7 @@ TEST(Run, RandomTableMatchesTheModel) {
   shell(dir, "gzip -c in.bin > in.gz");
   // Field 2 holds the InChI strings the generator plants after a TAB.
   const uint32_t fields[] = {2, static_cast<uint32_t>(1 + random() % 3),
-                            static_cast<uint32_t>(1 + random() % 5)};
+                             static_cast<uint32_t>(1 + random() % 5)};
   for (uint32_t field : fields) {
     Expected e = model_run(bytes, field);
     if (field == 2) {

@@ -33,16 +33,9 @@ int memory_file(const std::string& bytes) {
   return fd;
 }
 
-std::string compress(Format format, const std::string& bytes) {
-  int fd = memory_file("");
-  int keep = dup(fd);
-  FILE* f = open_encoder(fd, format);
-  check(f != nullptr, "encoder");
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  check(fclose(f) == 0, "encoder close");
-  std::string out(static_cast<size_t>(lseek(keep, 0, SEEK_END)), '\0');
-  check(pread(keep, out.data(), out.size(), 0) == static_cast<ssize_t>(out.size()), "read back");
-  close(keep);
+std::string compress(Encoder* e, const std::string& bytes) {
+  std::string out;
+  check(encode_block(e, bytes.data(), bytes.size(), out), "encode");
   return out;
 }
 
