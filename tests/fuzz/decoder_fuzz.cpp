@@ -74,12 +74,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Up to three members, cut at places the input chooses.
   size_t cut1 = bytes.empty() ? 0 : data[2] % (bytes.size() + 1);
   size_t cut2 = cut1 + (bytes.size() - cut1) / 2;
-  std::string stored = compress(format, bytes.substr(0, cut1));
+  static Encoder* encoders[] = {new_encoder(Format::kGzip), new_encoder(Format::kZstd)};
+  Encoder* e = encoders[format == Format::kZstd];
+  std::string stored = compress(e, bytes.substr(0, cut1));
   if (data[2] & 0x80) {
-    stored +=
-        compress(format, bytes.substr(cut1, cut2 - cut1)) + compress(format, bytes.substr(cut2));
+    stored += compress(e, bytes.substr(cut1, cut2 - cut1)) + compress(e, bytes.substr(cut2));
   } else {
-    stored += compress(format, bytes.substr(cut1));
+    stored += compress(e, bytes.substr(cut1));
   }
   std::vector<std::string> lines = read_lines(stored, max_read, error);
   check(error == kReadOk, "valid data read without error");
