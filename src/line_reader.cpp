@@ -8,7 +8,6 @@
 namespace {
 
 constexpr uint32_t kFirstCapacity = 4096;
-constexpr uint32_t kMaxLineBytes = 2147483647u;  // capacity tops out at 2^31
 
 // Doubles the buffer; false when the limit is reached or memory runs out, in
 // which case buffer still points at the old, valid block.

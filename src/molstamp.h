@@ -9,6 +9,12 @@
 #include "options.h"
 #include "streams.h"
 
+// The longest line the tool holds, in bytes.
+constexpr uint32_t kMaxLineBytes = 2147483647u;
+
+// Progress is shown after every this many lines.
+constexpr int64_t kProgressEvery = 5000;
+
 // Reader failure codes held in LineBuffer::error.
 enum ReadError : int {
   kReadOk = 0,       // no failure: a null line means the end of the input
@@ -36,7 +42,8 @@ struct RunState {
   int64_t lines_read = 0;
   int64_t keys_added = 0;
   int64_t keys_failed = 0;
-  int64_t progress = 0;  // lines since the last progress print
+  int64_t progress = 0;        // lines since the last progress print
+  bool output_broken = false;  // annotated lines could not be held or compressed
   std::time_t start = 0;
 };
 

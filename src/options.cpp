@@ -9,30 +9,24 @@ namespace {
 
 // Reads the number of a switch such as -t 3 or -t3 into value; on failure
 // sets error to a line naming the switch.
-bool parse_number(const char* text, const char* what, int64_t lowest, int64_t& value,
-                  std::string& error) {
-  const int64_t kHighest = INT32_MAX;
+bool parse_number(const char* text, const char* what, int64_t lowest, int64_t highest,
+                  int64_t& value, std::string& error) {
   value = 0;
   bool digits = *text != '\0';
   for (const char* c = text; *c != '\0' && digits; ++c) {
     if (*c < '0' || *c > '9') {
       digits = false;
-    } else if (value <= kHighest) {
+    } else if (value <= highest) {
       value = value * 10 + (*c - '0');
     }
   }
-  if (!digits) {
+  if (!digits || value < lowest) {
     error = std::string("Error: ") + what + " takes a number from " + std::to_string(lowest) +
             ", not '" + text + "'\n";
     return false;
   }
-  if (value > kHighest) {
+  if (value > highest) {
     error = std::string("Error: ") + what + " number '" + text + "' is too big\n";
-    return false;
-  }
-  if (value < lowest) {
-    error = std::string("Error: ") + what + " takes a number from " + std::to_string(lowest) +
-            ", not '" + text + "'\n";
     return false;
   }
   return true;
@@ -44,6 +38,24 @@ const char* number_text(int argc, char** argv, int& i) {
   if (argv[i][2] != '\0') return argv[i] + 2;
   if (i + 1 >= argc) return nullptr;
   return argv[++i];
+}
+
+// Reads the number of -t (a field, from 1) or -j (jobs, from 0; more
+// threads than any machine has cores would only waste memory) into value.
+bool number_switch(int argc, char** argv, int& i, uint32_t& value, std::string& error) {
+  bool table = argv[i][1] == 't';
+  int64_t lowest = table ? 1 : 0;
+  int64_t highest = table ? INT32_MAX : 4096;
+  char what[3] = {'-', argv[i][1], '\0'};
+  const char* text = number_text(argc, argv, i);
+  int64_t number = 0;
+  if (text == nullptr) {
+    error = std::string("Error: ") + what + " needs a number\n";
+    return false;
+  }
+  if (!parse_number(text, what, lowest, highest, number, error)) return false;
+  value = static_cast<uint32_t>(number);
+  return true;
 }
 
 }  // namespace
@@ -75,15 +87,8 @@ Options parse_options(int argc, char** argv) {
       o.header = true;
       continue;
     }
-    if (a[1] == 't') {
-      const char* text = number_text(argc, argv, i);
-      int64_t field = 0;
-      if (text == nullptr) {
-        o.error = "Error: -t needs a field number\n";
-      } else if (parse_number(text, "-t", 1, field, o.error)) {
-        o.table_field = static_cast<uint32_t>(field);
-        continue;
-      }
+    if (a[1] == 't' || a[1] == 'j') {
+      if (number_switch(argc, argv, i, a[1] == 't' ? o.table_field : o.jobs, o.error)) continue;
       o.action = Action::kBadSwitch;
       return o;
     }

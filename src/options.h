@@ -20,6 +20,7 @@ struct Options {
   bool no_copy = false;      // -n: write key lines only
   uint32_t table_field = 0;  // -t N: the InChI is field N of TAB-separated lines; 0: whole lines
   bool header = false;       // -H: the first line is the table's header
+  uint32_t jobs = 1;         // -j N: lines annotated by N threads; 0: one per processor
   const char* input_name = nullptr;   // null when every argument was a switch
   const char* output_name = nullptr;  // null when not given
   const char* log_name = nullptr;     // null when not given

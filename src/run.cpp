@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "molstamp.h"
+#include "parallel.h"
 
 #ifndef MOLSTAMP_VERSION
 #define MOLSTAMP_VERSION "unknown"
@@ -15,7 +16,6 @@
 namespace {
 
 constexpr const char* kDefaultOutputName = "InChIKeys.txt";
-constexpr int64_t kProgressEvery = 5000;
 
 // Started with standard input, output or error closed, our own files would
 // take those descriptors and console messages would land in the output file.
@@ -110,7 +110,7 @@ int finish(RunState& s, int status, bool console_is_terminal) {
   fprintf(console, "\nElapsed time: %ld\n", static_cast<long>(std::time(nullptr) - s.start));
 
   fclose(s.in.file);
-  if (!close_output(s.out)) {
+  if (!close_output(s.out) || s.output_broken) {
     fputs(s.out.standard ? "* Error: could not write standard output!\n"
                          : "* Error: could not write output file!\n",
           console);
@@ -149,6 +149,8 @@ void print_usage(FILE* f) {
   fprintf(f, "\n       -t N    table: the InChI is field N of TAB-separated lines; its key");
   fprintf(f, "\n               is appended as a last field, one output line per input line.");
   fprintf(f, "\n       -H      with -t: the first line is a header.");
+  fprintf(f, "\n       -j N    annotate with N threads (0: one per processor); the output is");
+  fprintf(f, "\n               the same as with -j 1, the default.");
   fprintf(f, "\n\n");
   fprintf(f,
           "!This program is only for demo purposes!\nIt only weakly checks if the input is valid "
@@ -181,7 +183,11 @@ int run_molstamp(int argc, char** argv) {
     bool console_is_terminal = isatty(fileno(s.console)) != 0;
     fprintf(s.log, "Processing '%s'...\n", s.options.input_name);
     s.start = std::time(nullptr);
-    annotate_stream(s, console_is_terminal);
+    unsigned workers = s.options.jobs;
+    if (workers == 0) workers = static_cast<unsigned>(sysconf(_SC_NPROCESSORS_ONLN));
+    if (workers <= 1 || !annotate_parallel(s, workers, console_is_terminal)) {
+      annotate_stream(s, console_is_terminal);
+    }
     status = finish(s, status, console_is_terminal);
   }
   std::free(s.line.data);

@@ -103,7 +103,7 @@ TEST(Options, ParsesTableSwitches) {
       {{"-t2147483647", "in"}, "", 2147483647, false, false, "in"},
       {{"-t", "007", "in"}, "", 7, false, false, "in"},
       {{"-t", "2", "--", "-t"}, "", 2, false, false, "-t"},
-      {{"-t"}, "Error: -t needs a field number\n", 0, false, false, "(none)"},
+      {{"-t"}, "Error: -t needs a number\n", 0, false, false, "(none)"},
       {{"-t0", "in"}, from1 + "'0'\n", 0, false, false, "(none)"},
       {{"-t-1", "in"}, from1 + "'-1'\n", 0, false, false, "(none)"},
       {{"-t", "-1", "in"}, from1 + "'-1'\n", 0, false, false, "(none)"},
@@ -136,6 +136,40 @@ TEST(Options, ParsesTableSwitches) {
       EXPECT_EQ(o.header, c.header);
       EXPECT_EQ(o.no_copy, c.no_copy);
       EXPECT_EQ(name(o.input_name), c.input);
+    }
+  }
+}
+
+TEST(Options, ParsesJobs) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // empty: parsed
+    uint32_t jobs;
+  };
+  const std::string from0 = "Error: -j takes a number from 0, not ";
+  const Case cases[] = {
+      {{"in"}, "", 1},
+      {{"-j", "2", "in"}, "", 2},
+      {{"-j8", "-t2", "in"}, "", 8},
+      {{"-j0", "in"}, "", 0},
+      {{"-j", "1", "in"}, "", 1},
+      {{"-j"}, "Error: -j needs a number\n", 0},
+      {{"-jx", "in"}, from0 + "'x'\n", 0},
+      {{"-j-2", "in"}, from0 + "'-2'\n", 0},
+      {{"-j", "3x", "in"}, from0 + "'3x'\n", 0},
+      {{"-j", "+3", "in"}, from0 + "'+3'\n", 0},
+      {{"-j", " 3", "in"}, from0 + "' 3'\n", 0},
+      {{"-j", "4096", "in"}, "", 4096},
+      {{"-j", "4097", "in"}, "Error: -j number '4097' is too big\n", 0},
+      {{"-j", "4294967297", "in"}, "Error: -j number '4294967297' is too big\n", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Options o = parse(c.args);
+    EXPECT_EQ(o.action, c.error.empty() ? Action::kRun : Action::kBadSwitch);
+    EXPECT_EQ(o.error, c.error);
+    if (c.error.empty()) {
+      EXPECT_EQ(o.jobs, c.jobs);
     }
   }
 }

@@ -42,6 +42,8 @@ const std::string kUsage =
     "\n       -t N    table: the InChI is field N of TAB-separated lines; its key"
     "\n               is appended as a last field, one output line per input line."
     "\n       -H      with -t: the first line is a header."
+    "\n       -j N    annotate with N threads (0: one per processor); the output is"
+    "\n               the same as with -j 1, the default."
     "\n\n"
     "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
     "string.\n";
