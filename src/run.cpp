@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
+#include <new>
 
 #include "molstamp.h"
 #include "parallel.h"
@@ -157,7 +158,9 @@ void print_usage(FILE* f) {
           "InChI string.\n");
 }
 
-int run_molstamp(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
   hold_standard_descriptors();
   RunState s;
   s.options = parse_options(argc, argv);
@@ -192,4 +195,17 @@ int run_molstamp(int argc, char** argv) {
   }
   std::free(s.line.data);
   return s.console == stdout ? check_stdout(status) : status;
+}
+
+}  // namespace
+
+int run_molstamp(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Only a nearly exhausted address space gets here (the strings of the
+    // command line, the stream buffers): an incomplete run like any other.
+    fputs("* Error: out of memory!\n", stderr);
+    return 5;
+  }
 }

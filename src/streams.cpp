@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 #include "options.h"
 
@@ -15,9 +16,10 @@ namespace {
 // costs more in system time than the copying itself.
 constexpr size_t kStreamBuffer = 1 << 18;
 
-void give_buffer(FILE* f, std::vector<char>& buffer) {
-  buffer.resize(kStreamBuffer);
-  setvbuf(f, buffer.data(), _IOFBF, kStreamBuffer);
+// Without memory for it, stdio's own small buffer does the job, slower.
+void give_buffer(FILE* f, std::unique_ptr<char[]>& buffer) {
+  buffer.reset(new (std::nothrow) char[kStreamBuffer]);
+  if (buffer != nullptr) setvbuf(f, buffer.get(), _IOFBF, kStreamBuffer);
 }
 
 // Reads the first bytes, as many as it takes to tell the format.

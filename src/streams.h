@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 #include "codec.h"
 
@@ -16,8 +16,8 @@ struct Stream {
   struct stat st {};      // the file or device underneath
   bool standard = false;  // standard input or output
   Format format = Format::kPlain;
-  std::vector<char> buffer;  // stdio's buffers: must outlive file and raw
-  std::vector<char> raw_buffer;
+  std::unique_ptr<char[]> buffer;  // stdio's buffers: must outlive file and raw
+  std::unique_ptr<char[]> raw_buffer;
 };
 
 // Opens name for reading ("-": standard input) with a large buffer,
