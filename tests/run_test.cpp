@@ -583,16 +583,20 @@ TEST(Run, HundredMegabyteLineIsCopiedWhole) {
       for (size_t i = 0; i < kLine / chunk.size(); ++i) in << chunk;
       in << end << "InChI=1S/H2O/h1H2";
     }
-    Outcome o = dir.run({"in.txt", "out.txt"});
-    EXPECT_EQ(o.status, 0);
-    EXPECT_EQ(o.console(), summary(end.empty() ? 1 : 2, end.empty() ? 0 : 1, 0));
-    std::string tail = end.empty() ? "InChI=1S/H2O/h1H2\n"
-                                   : "\nInChI=1S/H2O/h1H2\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n";
-    EXPECT_TRUE(holds_run_of(dir / "out.txt", kLine, 'a', tail));
+    for (const std::string jobs : {"-j1", "-j2"}) {
+      SCOPED_TRACE(jobs);
+      Outcome o = dir.run({jobs, "in.txt", "out.txt"});
+      EXPECT_EQ(o.status, 0);
+      EXPECT_EQ(o.console(), summary(end.empty() ? 1 : 2, end.empty() ? 0 : 1, 0));
+      std::string tail = end.empty()
+                             ? "InChI=1S/H2O/h1H2\n"
+                             : "\nInChI=1S/H2O/h1H2\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n";
+      EXPECT_TRUE(holds_run_of(dir / "out.txt", kLine, 'a', tail));
 #ifndef MOLSTAMP_SANITIZED
-    // The line buffer doubles up to 128 MiB for it; nothing else grows.
-    EXPECT_LT(o.max_rss_kib, long{2 * kLine / 1024});
+      // The line's buffer doubles up to 128 MiB for it; nothing else holds it.
+      EXPECT_LT(o.max_rss_kib, long{2 * kLine / 1024});
 #endif
+    }
   }
 }
 
@@ -802,6 +806,139 @@ TEST(Run, ExampleTablesGetTheKeysTheyHold) {
     EXPECT_EQ(o.out, with_keys);
   }
 }
+
+// What a run leaves behind, with the elapsed seconds masked.
+struct Snapshot {
+  int status;
+  std::string out, err, output, log;
+  bool operator==(const Snapshot& o) const {
+    return status == o.status && out == o.out && err == o.err && output == o.output && log == o.log;
+  }
+};
+
+Snapshot snapshot(const Scratch& dir, const std::vector<std::string>& args, const Env& env,
+                  const std::string& unpack) {
+  fs::remove(dir / "log.txt");
+  Outcome o = dir.run(args, env);
+  static const std::regex elapsed("\nElapsed time: -?[0-9]+\n");
+  Snapshot s{o.status, o.console(), std::regex_replace(o.err, elapsed, "\nElapsed time: T\n"), "",
+             ""};
+  if (!unpack.empty()) {
+    shell(dir, unpack + " > unpacked.txt || true");
+    s.output = read_file(dir / "unpacked.txt");
+  }
+  if (fs::exists(dir / "log.txt")) s.log = read_file(dir / "log.txt");
+  return s;
+}
+
+// Runs args with -j1, then with 2, 3 and 8 threads: every byte the same.
+void expect_same_in_parallel(const Scratch& dir, const std::vector<std::string>& args,
+                             const Env& env, const std::string& unpack, int status = 0) {
+  std::vector<std::string> serial = args;
+  serial.insert(serial.begin(), "-j1");
+  SCOPED_TRACE(testing::PrintToString(serial));
+  Snapshot expected = snapshot(dir, serial, env, unpack);
+  EXPECT_EQ(expected.status, status);
+  for (const char* jobs : {"-j2", "-j3", "-j8"}) {
+    std::vector<std::string> parallel = args;
+    parallel.insert(parallel.begin(), jobs);
+    SCOPED_TRACE(testing::PrintToString(parallel));
+    Snapshot got = snapshot(dir, parallel, env, unpack);
+    EXPECT_EQ(got.status, expected.status);
+    EXPECT_EQ(got.out, expected.out);
+    EXPECT_EQ(got.err, expected.err);
+    EXPECT_TRUE(got.output == expected.output);
+    EXPECT_EQ(got.log, expected.log);
+  }
+}
+
+// Random bytes with every line end, NULs, TABs, keyed lines and table rows,
+// lines across block boundaries and lines far longer than a block, through
+// every mode: threads change nothing in what is written.
+TEST(Run, ParallelRunsWriteTheSameBytes) {
+  std::string bytes = random_input(3'000'000, 99) + std::string(3'000'000, 'a') + "\r" +
+                      "InChI=1S/" + std::string(1'500'000, 'C') + "\n7\t" +
+                      std::string(1'200'000, 'x') + "\r\n" + random_input(1'000'000, 100);
+  Scratch dir;
+  write_file(dir / "in.bin", bytes);
+  shell(dir, "gzip -c in.bin > in.gz");
+  Env piped = from("in.gz");
+  piped.stdin_pipe = true;
+  struct Case {
+    std::vector<std::string> args;
+    Env env;
+    std::string unpack;
+  };
+  const Case cases[] = {
+      {{"in.bin", "out.txt", "log.txt"}, {}, "cat out.txt"},
+      {{"-n", "in.gz", "out.txt", "log.txt"}, {}, "cat out.txt"},
+      {{"-t", "2", "in.gz", "out.gz", "log.txt"}, {}, "gzip -dc out.gz"},
+      {{"-H", "-t2", "-n", "in.bin", "out.zst"}, {}, "zstd -qdc out.zst"},
+      {{"-t1", "-", "-"}, piped, ""},
+  };
+  for (const Case& c : cases) expect_same_in_parallel(dir, c.args, c.env, c.unpack);
+}
+
+// Failures end a parallel run exactly where and how they end a serial one.
+TEST(Run, ParallelFailuresMatchTheSerialRun) {
+  std::string text;
+  for (int i = 0; i < 30000; ++i)
+    text += (i % 3 ? kBenzene : "molecule " + std::to_string(i)) + "\n";
+  Scratch dir;
+  write_file(dir / "in.txt", text);
+  fs::create_directory(dir / "sub");
+  shell(dir, "gzip -c in.txt | head -c 15000 > cut.gz");
+  shell(dir, "zstd -qc in.txt | head -c -1 > cut.zst");
+  shell(dir, "ln -s /dev/full full.gz");
+  struct Case {
+    std::vector<std::string> args;
+    std::string unpack;
+  };
+  const Case cases[] = {
+      {{"sub", "out.txt"}, "cat out.txt"},
+      {{"cut.gz", "out.txt", "log.txt"}, "cat out.txt"},
+      {{"cut.zst", "out.gz"}, "gzip -dc out.gz"},
+      {{"in.txt", "/dev/full", "log.txt"}, ""},
+      {{"in.txt", "full.gz"}, ""},
+      {{"in.txt", "out.txt", "/dev/full"}, "cat out.txt"},
+  };
+  for (const Case& c : cases) expect_same_in_parallel(dir, c.args, {}, c.unpack, 5);
+}
+
+#ifndef MOLSTAMP_SANITIZED  // the sanitizers' shadow memory needs the address space
+TEST(Run, ParallelRunsUnderATightAddressSpace) {
+  Scratch dir;
+  // A line too long for memory: the lines before it, the same message.
+  write_file(dir / "long.txt",
+             "first\r\n" + kWater + "\n" + std::string(80 << 20, 'a') + "\nlast\n");
+  // Too little room for 65 thread stacks: the run goes serial, same bytes.
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += kMethane + "\r";
+  write_file(dir / "in.txt", text);
+  struct Case {
+    std::vector<std::string> args;
+    rlim_t limit;
+    int status;
+  };
+  const Case cases[] = {
+      {{"long.txt", "out.txt"}, rlim_t{64} << 20, 5},
+      {{"in.txt", "out.txt"}, rlim_t{24} << 20, 0},
+  };
+  for (const Case& c : cases) {
+    Env limited;
+    limited.address_limit = c.limit;
+    std::vector<std::string> serial = c.args, parallel = c.args;
+    serial.insert(serial.begin(), "-j1");
+    parallel.insert(parallel.begin(), "-j64");
+    SCOPED_TRACE(testing::PrintToString(parallel));
+    Snapshot expected = snapshot(dir, serial, limited, "cat out.txt");
+    Snapshot got = snapshot(dir, parallel, limited, "cat out.txt");
+    EXPECT_EQ(expected.status, c.status);
+    EXPECT_TRUE(got == expected);
+    EXPECT_NE(expected.output, "");
+  }
+}
+#endif
 
 // A damaged compressed input ends the run with a read error: the whole lines
 // decoded before the damage are written and annotated, the partial one is not.
