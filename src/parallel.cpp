@@ -289,12 +289,17 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
     sp.done = true;
     return false;
   }
-  std::memcpy(b.data, sp.carry, n);
+  if (n > 0) std::memcpy(b.data, sp.carry, n);
   sp.carry_size = 0;
   bool at_end = false;
   size_t cut = 0;
   for (;;) {
+    if (n + 1 == b.capacity && !reserve(b.data, b.capacity, b.capacity * 2)) {
+      sp.error = kReadTooLong;  // memory ran out inside a line
+      break;
+    }
     size_t room = b.capacity - 1 - n;  // the spare byte stays free
+    if (room > sp.block_bytes) room = sp.block_bytes;
     size_t got = fread_unlocked(b.data + n, 1, room, in);
     n += got;
     if (got < room) {
@@ -303,10 +308,8 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
     }
     cut = block_end(b.data, n, at_end);
     if (at_end || (cut > 0 && n >= sp.block_bytes)) break;
-    // No line end yet: one line longer than a block.
-    size_t pending = n - (b.data[n - 1] == '\r' ? 1 : 0);
-    if (pending > kMaxLineBytes || !reserve(b.data, b.capacity, b.capacity * 2)) {
-      sp.error = kReadTooLong;
+    if (cut == 0 && n - (b.data[n - 1] == '\r' ? 1 : 0) > kMaxLineBytes) {
+      sp.error = kReadTooLong;  // one line over the limit
       break;
     }
   }
@@ -319,7 +322,7 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
     sp.done = true;
   } else {
     sp.carry_size = n - cut;
-    std::memcpy(sp.carry, b.data + cut, sp.carry_size);
+    if (sp.carry_size > 0) std::memcpy(sp.carry, b.data + cut, sp.carry_size);
   }
   b.lines = count_line_ends(b.data, b.size) + (b.size > cut ? 1 : 0);
   sp.lines += b.lines;
