@@ -155,8 +155,8 @@ void* worker_main(void* arg) {
     {
       std::lock_guard<std::mutex> lock(p.m);
       slot->state = Slot::kDone;
+      p.block_done.notify_all();
     }
-    p.block_done.notify_all();
   }
   free_encoder(encoder);
   return nullptr;
@@ -213,8 +213,8 @@ void* writer_main(void* arg) {
       std::lock_guard<std::mutex> lock(p.m);
       slot->state = Slot::kFree;
       ++p.written;
+      p.slot_free.notify_all();
     }
-    p.slot_free.notify_all();
   }
   return nullptr;
 }
@@ -234,16 +234,14 @@ void read_all(Pipeline& p) {
       std::lock_guard<std::mutex> lock(p.m);
       slot.state = Slot::kFilled;
       ++p.filled;
+      p.work_ready.notify_one();
     }
-    p.work_ready.notify_one();
     if (sp.done) break;
   }
   p.s.line.error = sp.error;
   release(sp);
-  {
-    std::lock_guard<std::mutex> lock(p.m);
-    p.reading_done = true;
-  }
+  std::lock_guard<std::mutex> lock(p.m);
+  p.reading_done = true;
   p.work_ready.notify_all();
   p.block_done.notify_all();
 }
@@ -351,10 +349,8 @@ bool annotate_parallel(RunState& s, unsigned workers, bool console_is_terminal) 
   } else {
     // Not every thread could start: the started ones see an empty input,
     // and the caller goes serial, since nothing has been read.
-    {
-      std::lock_guard<std::mutex> lock(p.m);
-      p.reading_done = true;
-    }
+    std::lock_guard<std::mutex> lock(p.m);
+    p.reading_done = true;
     p.work_ready.notify_all();
     p.block_done.notify_all();
   }
