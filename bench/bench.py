@@ -12,6 +12,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 
 def measure(cmd, stdin=None, stdout=None, remove=None, feeder=None):
@@ -37,6 +38,62 @@ def measure(cmd, stdin=None, stdout=None, remove=None, feeder=None):
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"bench: {' '.join(cmd)} exited with status {status}")
     return usage.ru_utime + usage.ru_stime
+
+
+def measure_both(cmd, remove=None):
+    """Runs cmd once; returns its (CPU seconds, wall-clock seconds)."""
+    if remove and os.path.exists(remove):
+        os.unlink(remove)
+    with open(os.devnull, "rb") as fin, open(os.devnull, "wb") as fout:
+        start = time.monotonic()
+        proc = subprocess.Popen(cmd, stdin=fin, stdout=fout, stderr=subprocess.DEVNULL)
+        _, status, usage = os.wait4(proc.pid, 0)
+        wall = time.monotonic() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"bench: {' '.join(cmd)} exited with status {status}")
+    return usage.ru_utime + usage.ru_stime, wall
+
+
+def parallel_table(tool, stages, inchi, out, work, pairs):
+    """-j2 against -j1: wall-clock and CPU time, memory, and the serial stages."""
+    print("| workload (1 worker vs 2) | -j1 wall | -j2 wall | wall ratio | goal "
+          "| -j1 CPU | -j2 CPU | CPU ratio | goal |")
+    print("|---|---|---|---|---|---|---|---|---|")
+    for name, target in (("InChI lines", out), ("InChI lines, .gz output", out + ".gz"),
+                         ("InChI lines, .zst output", out + ".zst")):
+        one, two = [], []
+        for i in range(pairs):
+            runs = [("1", one), ("2", two)]
+            if i % 2:
+                runs.reverse()
+            for jobs, into in runs:
+                into.append(measure_both([tool, "-j", jobs, inchi, target], remove=target))
+        c1 = statistics.median(c for c, _ in one)
+        c2 = statistics.median(c for c, _ in two)
+        w1 = statistics.median(w for _, w in one)
+        w2 = statistics.median(w for _, w in two)
+        wall_goal, cpu_goal = ("<= 0.55", "<= 1.05") if target == out else ("report", "report")
+        print(f"| {name} | {w1:.3f} s | {w2:.3f} s | {w2 / w1:.3f} | {wall_goal} "
+              f"| {c1:.3f} s | {c2:.3f} s | {c2 / c1:.3f} | {cpu_goal} |")
+    print()
+    print("| peak resident memory | molstamp | goal |")
+    print("|---|---|---|")
+    for jobs in ("2", "8"):
+        limit = 8 + 4 * int(jobs)
+        print(f"| -j{jobs}, InChI file | {peak_rss([tool, '-j', jobs, inchi, out]) / 1024:.1f} MiB "
+              f"| <= {limit} MiB |")
+    print()
+    gz = inchi + ".gz"
+    zst = inchi + ".zst"
+    if not os.path.exists(gz):
+        subprocess.run(f"gzip -c {inchi} > {gz} && zstd -q -c {inchi} > {zst}", shell=True,
+                       check=True)
+    print("Serial stages alone (bench/stages.cpp):")
+    print()
+    print("```")
+    sys.stdout.flush()
+    subprocess.run([stages, inchi, gz, zst], check=True)
+    print("```")
 
 
 def peak_rss(cmd, stdin=None):
@@ -138,7 +195,7 @@ def main():
     ap.add_argument("--lines", type=int, default=1_000_000)
     ap.add_argument("--pairs", type=int, default=7)
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
-    ap.add_argument("--sections", default="plain,table,streams,peers",
+    ap.add_argument("--sections", default="plain,table,streams,parallel,peers",
                     help="which tables to measure, comma-separated")
     args = ap.parse_args()
     sections = args.sections.split(",")
@@ -203,6 +260,10 @@ def main():
         if "streams" in sections:
             streams_table(tool, inchi, out, work, args.pairs)
             print()
+        if "parallel" in sections:
+            print()
+            parallel_table(tool, os.path.join(args.build, "molstamp_stages"), inchi, out, work,
+                           args.pairs)
         if "peers" in sections and t_tool is not None:
             print("| peer (one run, same InChI file) | CPU time | per line |")
             print("|---|---|---|")
