@@ -21,21 +21,29 @@ struct Annotated {
   int64_t added = 10, failed = 20;  // not zero: the counters must only grow
 };
 
-Annotated annotate(const char* line, int64_t line_number, KeyFunction compute) {
-  Annotated a;
+// Calls write(out, log, key) with memory streams; fills a.out and a.log.
+template <class Write>
+void capture(Annotated& a, Write write) {
   char* out_text = nullptr;
   char* log_text = nullptr;
   size_t out_size = 0, log_size = 0;
   FILE* out = open_memstream(&out_text, &out_size);
   FILE* log = open_memstream(&log_text, &log_size);
   char key[256];
-  annotate_line(line, line_number, out, log, key, a.added, a.failed, compute);
+  write(out, log, key);
   fclose(out);
   fclose(log);
   a.out.assign(out_text, out_size);
   a.log.assign(log_text, log_size);
   std::free(out_text);
   std::free(log_text);
+}
+
+Annotated annotate(const char* line, int64_t line_number, KeyFunction compute) {
+  Annotated a;
+  capture(a, [&](FILE* out, FILE* log, char* key) {
+    annotate_line(line, line_number, out, log, key, a.added, a.failed, compute);
+  });
   return a;
 }
 
@@ -192,45 +200,41 @@ const LineCase kLineCases[] = {
     {"cid\tInC0", 2, true, true, "InChIKey\n", "", 0, 0},
 };
 
+// Runs write_line on a copy of line and collects what it wrote and counted.
+struct Written : Annotated {
+  std::string line;  // the line afterwards
+};
+
+Written write(const std::string& line, uint32_t field, bool no_copy, bool header,
+              KeyFunction compute) {
+  Written w;
+  w.line = line;  // writable, with its NUL
+  capture(w, [&](FILE* out, FILE* log, char* key) {
+    write_line(w.line.data(), static_cast<uint32_t>(w.line.size()), 7, header,
+               LineFormat{no_copy, field}, out, log, key, w.added, w.failed, compute);
+  });
+  return w;
+}
+
 TEST(WriteLine, LinesAndTableRows) {
   for (const LineCase& c : kLineCases) {
     SCOPED_TRACE(testing::PrintToString(c.line) + " field " + std::to_string(c.field) +
                  (c.no_copy ? " -n" : "") + (c.header ? " header" : ""));
-    std::string line = c.line;  // writable, with its NUL
-    char* out_text = nullptr;
-    char* log_text = nullptr;
-    size_t out_size = 0, log_size = 0;
-    FILE* out = open_memstream(&out_text, &out_size);
-    FILE* log = open_memstream(&log_text, &log_size);
-    char key[256];
-    int64_t added = 10, failed = 20;
-    write_line(line.data(), static_cast<uint32_t>(line.size()), 7, c.header,
-               LineFormat{c.no_copy, c.field}, out, log, key, added, failed, fake_key);
-    fclose(out);
-    fclose(log);
-    EXPECT_EQ(std::string(out_text, out_size), c.out);
-    EXPECT_EQ(std::string(log_text, log_size), c.log);
-    EXPECT_EQ(added, 10 + c.added);
-    EXPECT_EQ(failed, 20 + c.failed);
-    EXPECT_EQ(line, c.line);  // the field's end is put back
-    std::free(out_text);
-    std::free(log_text);
+    Written w = write(c.line, c.field, c.no_copy, c.header, fake_key);
+    EXPECT_EQ(w.out, c.out);
+    EXPECT_EQ(w.log, c.log);
+    EXPECT_EQ(w.added, 10 + c.added);
+    EXPECT_EQ(w.failed, 20 + c.failed);
+    EXPECT_EQ(w.line, c.line);  // the field's end is put back
   }
 }
 
 TEST(WriteLine, RealLibraryKeysATableField) {
   std::string row = "241\t"s + kRealCases[0].inchi + "\tbenzene";
-  char key[256];
-  int64_t added = 0, failed = 0;
-  char* out_text = nullptr;
-  size_t out_size = 0;
-  FILE* out = open_memstream(&out_text, &out_size);
-  write_line(row.data(), static_cast<uint32_t>(row.size()), 1, false, LineFormat{false, 2}, out,
-             stderr, key, added, failed);
-  fclose(out);
-  EXPECT_EQ(std::string(out_text, out_size), row + "\t" + kRealCases[0].key + "\n");
-  EXPECT_EQ(added, 1);
-  std::free(out_text);
+  Written w = write(row, 2, false, false, library_key);
+  EXPECT_EQ(w.out, row + "\t" + kRealCases[0].key + "\n");
+  EXPECT_EQ(w.log, "");
+  EXPECT_EQ(w.added, 11);
 }
 
 }  // namespace

@@ -85,46 +85,67 @@ TEST(Options, ParsesSwitchesAndNames) {
   }
 }
 
-TEST(Options, ParsesTableSwitches) {
+TEST(Options, ParsesNumberSwitches) {
   struct Case {
     std::vector<std::string> args;
     std::string error;  // empty: parsed, with these values
-    uint32_t field;
+    uint32_t field, jobs;
     bool header, no_copy;
     std::string input;
   };
   const std::string from1 = "Error: -t takes a number from 1, not ";
+  const std::string from0 = "Error: -j takes a number from 0, not ";
   const Case cases[] = {
-      {{"-t", "2", "in"}, "", 2, false, false, "in"},
-      {{"-t2", "in"}, "", 2, false, false, "in"},
-      {{"-H", "-n", "-t", "3", "in"}, "", 3, true, true, "in"},
-      {{"-t3", "-n", "-H", "in"}, "", 3, true, true, "in"},
-      {{"-t", "1", "-t", "4", "in"}, "", 4, false, false, "in"},
-      {{"-t2147483647", "in"}, "", 2147483647, false, false, "in"},
-      {{"-t", "007", "in"}, "", 7, false, false, "in"},
-      {{"-t", "2", "--", "-t"}, "", 2, false, false, "-t"},
-      {{"-t"}, "Error: -t needs a number\n", 0, false, false, "(none)"},
-      {{"-t0", "in"}, from1 + "'0'\n", 0, false, false, "(none)"},
-      {{"-t-1", "in"}, from1 + "'-1'\n", 0, false, false, "(none)"},
-      {{"-t", "-1", "in"}, from1 + "'-1'\n", 0, false, false, "(none)"},
-      {{"-tx", "in"}, from1 + "'x'\n", 0, false, false, "(none)"},
-      {{"-t", "2x", "in"}, from1 + "'2x'\n", 0, false, false, "(none)"},
-      {{"-t", "", "in"}, from1 + "''\n", 0, false, false, "(none)"},
-      {{"-t", "in.txt", "out"}, from1 + "'in.txt'\n", 0, false, false, "(none)"},
+      {{"-t", "2", "in"}, "", 2, 1, false, false, "in"},
+      {{"-t2", "in"}, "", 2, 1, false, false, "in"},
+      {{"-H", "-n", "-t", "3", "in"}, "", 3, 1, true, true, "in"},
+      {{"-t3", "-n", "-H", "in"}, "", 3, 1, true, true, "in"},
+      {{"-t", "1", "-t", "4", "in"}, "", 4, 1, false, false, "in"},
+      {{"-t2147483647", "in"}, "", 2147483647, 1, false, false, "in"},
+      {{"-t", "007", "in"}, "", 7, 1, false, false, "in"},
+      {{"-t", "2", "--", "-t"}, "", 2, 1, false, false, "-t"},
+      {{"-t"}, "Error: -t needs a number\n", 0, 1, false, false, "(none)"},
+      {{"-t0", "in"}, from1 + "'0'\n", 0, 1, false, false, "(none)"},
+      {{"-t-1", "in"}, from1 + "'-1'\n", 0, 1, false, false, "(none)"},
+      {{"-t", "-1", "in"}, from1 + "'-1'\n", 0, 1, false, false, "(none)"},
+      {{"-tx", "in"}, from1 + "'x'\n", 0, 1, false, false, "(none)"},
+      {{"-t", "2x", "in"}, from1 + "'2x'\n", 0, 1, false, false, "(none)"},
+      {{"-t", "", "in"}, from1 + "''\n", 0, 1, false, false, "(none)"},
+      {{"-t", "in.txt", "out"}, from1 + "'in.txt'\n", 0, 1, false, false, "(none)"},
       {{"-t2147483648", "in"},
        "Error: -t number '2147483648' is too big\n",
        0,
+       1,
        false,
        false,
        "(none)"},
       {{"-t", "99999999999999999999999", "in"},
        "Error: -t number '99999999999999999999999' is too big\n",
        0,
+       1,
        false,
        false,
        "(none)"},
-      {{"-H", "in"}, "Error: -H needs -t\n", 0, true, false, "(none)"},
-      {{"-Hx", "-t1", "in"}, "Error: unknown key 'H'\n", 0, false, false, "(none)"},
+      {{"-H", "in"}, "Error: -H needs -t\n", 0, 1, true, false, "(none)"},
+      {{"-Hx", "-t1", "in"}, "Error: unknown key 'H'\n", 0, 1, false, false, "(none)"},
+      {{"-j", "2", "in"}, "", 0, 2, false, false, "in"},
+      {{"-j8", "-t2", "in"}, "", 2, 8, false, false, "in"},
+      {{"-j0", "in"}, "", 0, 0, false, false, "in"},
+      {{"-j", "4096", "in"}, "", 0, 4096, false, false, "in"},
+      {{"-j"}, "Error: -j needs a number\n", 0, 1, false, false, "(none)"},
+      {{"-jx", "in"}, from0 + "'x'\n", 0, 1, false, false, "(none)"},
+      {{"-j-2", "in"}, from0 + "'-2'\n", 0, 1, false, false, "(none)"},
+      {{"-j", "3x", "in"}, from0 + "'3x'\n", 0, 1, false, false, "(none)"},
+      {{"-j", "+3", "in"}, from0 + "'+3'\n", 0, 1, false, false, "(none)"},
+      {{"-j", " 3", "in"}, from0 + "' 3'\n", 0, 1, false, false, "(none)"},
+      {{"-j", "4097", "in"}, "Error: -j number '4097' is too big\n", 0, 1, false, false, "(none)"},
+      {{"-j", "4294967297", "in"},
+       "Error: -j number '4294967297' is too big\n",
+       0,
+       1,
+       false,
+       false,
+       "(none)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -133,43 +154,10 @@ TEST(Options, ParsesTableSwitches) {
     EXPECT_EQ(o.error, c.error);
     if (c.error.empty()) {
       EXPECT_EQ(o.table_field, c.field);
+      EXPECT_EQ(o.jobs, c.jobs);
       EXPECT_EQ(o.header, c.header);
       EXPECT_EQ(o.no_copy, c.no_copy);
       EXPECT_EQ(name(o.input_name), c.input);
-    }
-  }
-}
-
-TEST(Options, ParsesJobs) {
-  struct Case {
-    std::vector<std::string> args;
-    std::string error;  // empty: parsed
-    uint32_t jobs;
-  };
-  const std::string from0 = "Error: -j takes a number from 0, not ";
-  const Case cases[] = {
-      {{"in"}, "", 1},
-      {{"-j", "2", "in"}, "", 2},
-      {{"-j8", "-t2", "in"}, "", 8},
-      {{"-j0", "in"}, "", 0},
-      {{"-j", "1", "in"}, "", 1},
-      {{"-j"}, "Error: -j needs a number\n", 0},
-      {{"-jx", "in"}, from0 + "'x'\n", 0},
-      {{"-j-2", "in"}, from0 + "'-2'\n", 0},
-      {{"-j", "3x", "in"}, from0 + "'3x'\n", 0},
-      {{"-j", "+3", "in"}, from0 + "'+3'\n", 0},
-      {{"-j", " 3", "in"}, from0 + "' 3'\n", 0},
-      {{"-j", "4096", "in"}, "", 4096},
-      {{"-j", "4097", "in"}, "Error: -j number '4097' is too big\n", 0},
-      {{"-j", "4294967297", "in"}, "Error: -j number '4294967297' is too big\n", 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    Options o = parse(c.args);
-    EXPECT_EQ(o.action, c.error.empty() ? Action::kRun : Action::kBadSwitch);
-    EXPECT_EQ(o.error, c.error);
-    if (c.error.empty()) {
-      EXPECT_EQ(o.jobs, c.jobs);
     }
   }
 }

@@ -879,11 +879,17 @@ TEST(Run, ParallelRunsWriteTheSameBytes) {
   for (const Case& c : cases) expect_same_in_parallel(dir, c.args, c.env, c.unpack);
 }
 
+// Benzene lines with a name line every third line.
+std::string named_benzene(int lines) {
+  std::string text;
+  for (int i = 0; i < lines; ++i)
+    text += (i % 3 ? kBenzene : "molecule " + std::to_string(i)) + "\n";
+  return text;
+}
+
 // Failures end a parallel run exactly where and how they end a serial one.
 TEST(Run, ParallelFailuresMatchTheSerialRun) {
-  std::string text;
-  for (int i = 0; i < 30000; ++i)
-    text += (i % 3 ? kBenzene : "molecule " + std::to_string(i)) + "\n";
+  std::string text = named_benzene(30000);
   Scratch dir;
   write_file(dir / "in.txt", text);
   fs::create_directory(dir / "sub");
@@ -943,9 +949,7 @@ TEST(Run, ParallelRunsUnderATightAddressSpace) {
 // A damaged compressed input ends the run with a read error: the whole lines
 // decoded before the damage are written and annotated, the partial one is not.
 TEST(Run, DamagedCompressedInputKeepsTheLinesBeforeIt) {
-  std::string text;
-  for (int i = 0; i < 20000; ++i)
-    text += (i % 3 ? kBenzene : "molecule " + std::to_string(i)) + "\n";
+  std::string text = named_benzene(20000);
   Scratch dir;
   write_file(dir / "in.txt", text);
   shell(dir, "gzip -c in.txt > in.gz && zstd -qc in.txt > in.zst");
