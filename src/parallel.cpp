@@ -130,6 +130,7 @@ void work(Pipeline& p, Slot& slot, Encoder* encoder, char* key) {
   slot.out.clear();
   slot.log.clear();
   slot.packed.clear();
+  slot.broken = false;
   clearerr(slot.out_file);
   clearerr(slot.log_file);
   if (slot.direct) return;  // the writer's
