@@ -83,9 +83,6 @@ void write_line(char* line, uint32_t length, int64_t line_number, bool header,
                 const LineFormat& format, FILE* out, FILE* log, char* key, int64_t& keys_added,
                 int64_t& keys_failed, KeyFunction compute = library_key);
 
-// Writes the usage text to f.
-void print_usage(FILE* f = stdout);
-
 // The whole program: command line, files, loop, summary; returns the exit
 // status (0 done, 1 bad switch, 2 input, 3 output, 4 log, 5 incomplete run).
 int run_molstamp(int argc, char** argv);

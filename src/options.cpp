@@ -1,7 +1,8 @@
-// Reads the switches and the file names of the command line.
+// The command line: its switches and file names, and the usage text.
 #include "options.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -110,4 +111,25 @@ Options parse_options(int argc, char** argv) {
   if (i + 1 < argc) o.output_name = argv[i + 1];
   if (i + 2 < argc) o.log_name = argv[i + 2];
   return o;
+}
+
+void print_usage(FILE* f) {
+  fprintf(f, "Demo program illustrating usage of InChIKey API.\n");
+  fprintf(f, "Copies the file to output file adding InChIKey string as a separate line after\n");
+  fprintf(f, "each found line containing a single InChI string (LF-terminated)\n");
+  fprintf(f, "\nUsage: molstamp [switches] input file name [output file name [log file name] ]");
+  fprintf(f, "\n       switches:");
+  fprintf(f, "\n       -n      do not copy source to output, just print keys.");
+  fprintf(f, "\n       -h      print this text and exit (also --help).");
+  fprintf(f, "\n       --version print the version and exit.");
+  fprintf(f, "\n       --      end of switches; a file name - is standard input or output.");
+  fprintf(f, "\n       -t N    table: the InChI is field N of TAB-separated lines; its key");
+  fprintf(f, "\n               is appended as a last field, one output line per input line.");
+  fprintf(f, "\n       -H      with -t: the first line is a header.");
+  fprintf(f, "\n       -j N    annotate with N threads (0: one per processor); the output is");
+  fprintf(f, "\n               the same as with -j 1, the default.");
+  fprintf(f, "\n\n");
+  fprintf(f,
+          "!This program is only for demo purposes!\nIt only weakly checks if the input is valid "
+          "InChI string.\n");
 }

@@ -3,6 +3,7 @@
 #define MOLSTAMP_OPTIONS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 // What the command line asks for.
@@ -29,6 +30,9 @@ struct Options {
 // Parses argv: switches first (-- ends them; a lone - is a file name), then
 // input, output and log names; further arguments are ignored.
 Options parse_options(int argc, char** argv);
+
+// Writes the usage text to f.
+void print_usage(FILE* f = stdout);
 
 // The name that means a standard stream: stdin, stdout, or stderr for the log.
 bool is_standard_stream(const char* name);
