@@ -53,6 +53,23 @@ int64_t count_line_ends(const char* data, size_t n) {
   return ends;
 }
 
+// Takes up to room bytes from in: what its buffer holds, or else what one
+// read from its source gives (glibc's read pointers, as getc_unlocked uses
+// them). 0 at the end of the input or on an error.
+size_t take_available(FILE* in, char* to, size_t room) {
+  size_t got = 0;
+  if (in->_IO_read_ptr >= in->_IO_read_end) {
+    int c = getc_unlocked(in);  // refills the buffer
+    if (c == EOF) return 0;
+    to[got++] = static_cast<char>(c);
+  }
+  auto held = static_cast<size_t>(in->_IO_read_end - in->_IO_read_ptr);
+  size_t n = held < room - got ? held : room - got;
+  std::memcpy(to + got, in->_IO_read_ptr, n);
+  in->_IO_read_ptr += n;
+  return got + n;
+}
+
 // A write stream that appends to a string; fails when memory runs out.
 ssize_t append_to_string(void* cookie, const char* buf, size_t size) {
   try {
@@ -305,14 +322,17 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
     }
     size_t room = b.capacity - 1 - n;  // the spare byte stays free
     if (room > sp.block_bytes) room = sp.block_bytes;
-    size_t got = fread_unlocked(b.data + n, 1, room, in);
+    size_t got = take_available(in, b.data + n, room);
     n += got;
-    if (got < room) {
+    if (got == 0) {
       at_end = true;
       if (ferror_unlocked(in)) sp.error = kReadFailed;
     }
     cut = block_end(b.data, n, at_end);
-    if (at_end || (cut > 0 && n >= sp.block_bytes)) break;
+    // A pipe that has given all it has for now ends the block too, so that
+    // its lines are annotated (and progress shown) as they come, as -j1 does.
+    bool drained = in->_IO_read_ptr >= in->_IO_read_end;
+    if (at_end || (cut > 0 && (n >= sp.block_bytes || drained))) break;
     if (cut == 0 && n - (b.data[n - 1] == '\r' ? 1 : 0) > kMaxLineBytes) {
       sp.error = kReadTooLong;  // one line over the limit
       break;

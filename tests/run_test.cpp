@@ -447,7 +447,7 @@ TEST(Run, ClosedConsoleDoesNotLeakIntoTheOutput) {
 // On a terminal the progress count must show while the run goes on, though it
 // ends in a carriage return: feed 5000 lines through a pipe, wait for the
 // count, and only then end the input.
-TEST(Run, ProgressShowsAtOnceOnATerminal) {
+void progress_shows_at_once(const char* jobs) {
   Scratch dir;
   ASSERT_EQ(mkfifo((dir / "in.fifo").c_str(), 0600), 0);
   int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -463,7 +463,7 @@ TEST(Run, ProgressShowsAtOnceOnATerminal) {
     dup2(null, 0);
     dup2(tty, 1);
     dup2(null, 2);
-    dir.exec_tool({"-n", "in.fifo", "out.txt"});
+    dir.exec_tool({jobs, "-n", "in.fifo", "out.txt"});
   }
   int fifo = open((dir / "in.fifo").c_str(), O_WRONLY);
   ASSERT_GE(fifo, 0);
@@ -486,6 +486,13 @@ TEST(Run, ProgressShowsAtOnceOnATerminal) {
   waitpid(pid, &wstatus, 0);
   close(master);
   EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+}
+
+TEST(Run, ProgressShowsAtOnceOnATerminal) {
+  for (const char* jobs : {"-j1", "-j2"}) {
+    SCOPED_TRACE(jobs);
+    progress_shows_at_once(jobs);
+  }
 }
 
 TEST(Run, ShowsProgressAfterEvery5000thLine) {
