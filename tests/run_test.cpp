@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -86,6 +87,7 @@ struct Env {
   rlim_t address_limit = 0;     // > 0 caps the tool's address space
   bool console_closed = false;  // start with standard input and output closed
   bool stdin_pipe = false;      // feed stdin_path through a pipe, not as a file
+  bool broken_pipe = false;     // stdout: a pipe nobody reads, SIGPIPE ignored
 };
 
 Env from(const std::string& stdin_path) {
@@ -142,6 +144,13 @@ class Scratch {
       int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
       if (env.stdin_pipe) in_fd = pipe_from(in_fd);
+      if (env.broken_pipe) {
+        int ends[2];
+        if (pipe(ends) != 0) _exit(126);
+        close(ends[0]);
+        out_fd = ends[1];
+        signal(SIGPIPE, SIG_IGN);  // kept across exec
+      }
       dup2(in_fd, 0);
       dup2(out_fd, 1);
       dup2(err_fd, 2);
@@ -343,6 +352,8 @@ TEST(Run, StandardStreamsAndHelp) {
       "Warning: could not compute InChIKey for the line #6 (unresolved program error)\n";
   const std::string no_stdout = "* Error: could not write standard output!\n";
   const std::string version = "molstamp " MOLSTAMP_VERSION "\n";
+  Env broken;
+  broken.broken_pipe = true;
   const Case cases[] = {
       {{"-", "-"}, from("in.txt"), 0, kMixedOutput, log_of_stdin + kMixedSummary, "", ""},
       {{"-", "out.txt"}, from("in.txt"), 0, kMixedSummary, log_of_stdin, "out.txt", kMixedOutput},
@@ -399,6 +410,8 @@ TEST(Run, StandardStreamsAndHelp) {
        kMixedOutput},
       {{"in.txt", "-"}, to("/dev/full"), 5, "", kMixedLog + kMixedSummary + no_stdout, "", ""},
       {{"--version"}, to("/dev/full"), 5, "", no_stdout, "", ""},
+      {{"in.txt", "-"}, broken, 5, "", kMixedLog + kMixedSummary + no_stdout, "", ""},
+      {{"-j2", "in.txt", "-"}, broken, 5, "", kMixedLog + kMixedSummary + no_stdout, "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
