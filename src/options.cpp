@@ -123,11 +123,9 @@ void print_usage(FILE* f) {
   fprintf(f, "\n       -h      print this text and exit (also --help).");
   fprintf(f, "\n       --version print the version and exit.");
   fprintf(f, "\n       --      end of switches; a file name - is standard input or output.");
-  fprintf(f, "\n       -t N    table: the InChI is field N of TAB-separated lines; its key");
-  fprintf(f, "\n               is appended as a last field, one output line per input line.");
+  fprintf(f, "\n       -t N    table: key field N of TAB-separated lines, as a last field.");
   fprintf(f, "\n       -H      with -t: the first line is a header.");
-  fprintf(f, "\n       -j N    annotate with N threads (0: one per processor); the output is");
-  fprintf(f, "\n               the same as with -j 1, the default.");
+  fprintf(f, "\n       -j N    N threads (0: one per processor), same output as -j 1.");
   fprintf(f, "\n\n");
   fprintf(f,
           "!This program is only for demo purposes!\nIt only weakly checks if the input is valid "

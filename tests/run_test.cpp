@@ -40,11 +40,9 @@ const std::string kUsage =
     "\n       -h      print this text and exit (also --help)."
     "\n       --version print the version and exit."
     "\n       --      end of switches; a file name - is standard input or output."
-    "\n       -t N    table: the InChI is field N of TAB-separated lines; its key"
-    "\n               is appended as a last field, one output line per input line."
+    "\n       -t N    table: key field N of TAB-separated lines, as a last field."
     "\n       -H      with -t: the first line is a header."
-    "\n       -j N    annotate with N threads (0: one per processor); the output is"
-    "\n               the same as with -j 1, the default."
+    "\n       -j N    N threads (0: one per processor), same output as -j 1."
     "\n\n"
     "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
     "string.\n";
