@@ -975,6 +975,9 @@ TEST(Run, DamagedCompressedInputKeepsTheLinesBeforeIt) {
   ASSERT_EQ(whole.status, 0);
   std::string full = read_file(dir / "whole.txt");
   full += full;  // for damage in a second copy
+  std::string flipped = read_file(dir / "in.gz");
+  flipped[flipped.size() / 2] = static_cast<char>(flipped[flipped.size() / 2] ^ 0x55);
+  write_file(dir / "flipped.gz", flipped);
   const char* damage[] = {
       "head -c $(($(stat -c %s in.gz) / 2)) in.gz",
       "head -c $(($(stat -c %s in.zst) / 2)) in.zst",
@@ -982,8 +985,7 @@ TEST(Run, DamagedCompressedInputKeepsTheLinesBeforeIt) {
       "head -c 10 in.gz",
       "cat in.gz in.txt",
       "cat in.zst in.zst | head -c -1",
-      "python3 -c \"import sys; b = bytearray(open('in.gz', 'rb').read()); b[len(b) // 2] ^= 0x55; "
-      "sys.stdout.buffer.write(b)\"",
+      "cat flipped.gz",  // a byte in the middle changed: the lines before it may be garbled
   };
   for (const char* make : damage) {
     SCOPED_TRACE(make);
@@ -994,7 +996,7 @@ TEST(Run, DamagedCompressedInputKeepsTheLinesBeforeIt) {
               std::string::npos);
     std::string out = read_file(dir / "out.txt");
     EXPECT_TRUE(out.empty() || out.back() == '\n');
-    if (std::strstr(make, "0x55") == nullptr) {
+    if (std::strstr(make, "flipped") == nullptr) {
       EXPECT_EQ(full.compare(0, out.size(), out), 0);
     }
   }
