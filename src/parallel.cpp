@@ -174,7 +174,13 @@ void* worker_main(void* arg) {
       slot = &p.slot(p.taken++);
       slot->state = Slot::kTaken;
     }
-    work(p, *slot, encoder, key);
+    // Out of memory in a thread must not end the process: the block is lost,
+    // and the run will say that the output is incomplete.
+    try {
+      work(p, *slot, encoder, key);
+    } catch (...) {
+      slot->broken = true;
+    }
     if (no_encoder) slot->broken = true;
     {
       std::lock_guard<std::mutex> lock(p.m);
@@ -232,7 +238,11 @@ void* writer_main(void* arg) {
       if (p.written == p.filled) break;
       slot = &p.slot(p.written);
     }
-    emit(p, *slot);
+    try {
+      emit(p, *slot);
+    } catch (...) {
+      p.output_broken = true;
+    }
     {
       std::lock_guard<std::mutex> lock(p.m);
       slot->state = Slot::kFree;
