@@ -19,6 +19,8 @@ constexpr size_t kReadChunk = 1 << 17;
 constexpr size_t kWriteChunk = (1 << 18) + (1 << 12);  // a stdio buffer and room to grow
 constexpr int kGzipLevel = 3;  // isa-l's best ratio, still several times faster than zlib -1
 constexpr int kZstdLevel = 3;  // zstd's default
+constexpr unsigned char kGzipMagic[] = {0x1f, 0x8b};
+constexpr unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
 
 // Reads from fd, first giving back the bytes already taken to recognise it.
 struct Source {
@@ -273,17 +275,16 @@ int encoder_close(void* cookie) {
 }  // namespace
 
 Format format_of(const unsigned char* head, size_t n) {
-  if (n >= 2 && head[0] == 0x1f && head[1] == 0x8b) return Format::kGzip;
-  if (n >= 4 && head[0] == 0x28 && head[1] == 0xb5 && head[2] == 0x2f && head[3] == 0xfd)
+  if (n >= sizeof kGzipMagic && std::memcmp(head, kGzipMagic, sizeof kGzipMagic) == 0)
+    return Format::kGzip;
+  if (n >= sizeof kZstdMagic && std::memcmp(head, kZstdMagic, sizeof kZstdMagic) == 0)
     return Format::kZstd;
   return Format::kPlain;
 }
 
 bool may_become_magic(const unsigned char* head, size_t n) {
-  static const unsigned char kGzip[] = {0x1f, 0x8b};
-  static const unsigned char kZstd[] = {0x28, 0xb5, 0x2f, 0xfd};
-  return (n < sizeof kGzip && std::memcmp(head, kGzip, n) == 0) ||
-         (n < sizeof kZstd && std::memcmp(head, kZstd, n) == 0);
+  return (n < sizeof kGzipMagic && std::memcmp(head, kGzipMagic, n) == 0) ||
+         (n < sizeof kZstdMagic && std::memcmp(head, kZstdMagic, n) == 0);
 }
 
 Format format_for_name(const char* name) {

@@ -91,7 +91,7 @@ struct Mark {
 };
 
 struct Slot {
-  enum State { kFree, kFilled, kTaken, kDone };
+  enum State { kFree, kFilled, kDone };
   State state = kFree;
   Block block;
   bool direct = false;  // annotated by the writer, straight into the output
@@ -114,7 +114,6 @@ struct Pipeline {
   uint64_t taken = 0;    // blocks taken by workers
   uint64_t written = 0;  // blocks emitted by the writer
   bool reading_done = false;
-  bool output_broken = false;
 
   Pipeline(RunState& state, bool terminal)
       : s(state),
@@ -172,7 +171,6 @@ void* worker_main(void* arg) {
       p.work_ready.wait(lock, [&] { return p.taken < p.filled || p.reading_done; });
       if (p.taken == p.filled) break;
       slot = &p.slot(p.taken++);
-      slot->state = Slot::kTaken;
     }
     // Out of memory in a thread must not end the process: the block is lost,
     // and the run will say that the output is incomplete.
@@ -203,8 +201,7 @@ void emit(Pipeline& p, Slot& slot) {
     if (out == nullptr) {
       slot.broken = true;
     } else {
-      char* key = s.key;
-      annotate_block(p, slot, out, key);
+      annotate_block(p, slot, out, s.key);
       if (out != s.out.raw && fclose(out) != 0) slot.broken = true;
     }
   } else {
@@ -222,7 +219,7 @@ void emit(Pipeline& p, Slot& slot) {
   s.lines_read += slot.block.lines;
   s.keys_added += slot.added;
   s.keys_failed += slot.failed;
-  if (slot.broken) p.output_broken = true;
+  if (slot.broken) s.output_broken = true;
 }
 
 void* writer_main(void* arg) {
@@ -241,7 +238,7 @@ void* writer_main(void* arg) {
     try {
       emit(p, *slot);
     } catch (...) {
-      p.output_broken = true;
+      p.s.output_broken = true;
     }
     {
       std::lock_guard<std::mutex> lock(p.m);
@@ -397,6 +394,5 @@ bool annotate_parallel(RunState& s, unsigned workers, bool console_is_terminal) 
     if (slot.log_file != nullptr) fclose(slot.log_file);
     release(slot.block);
   }
-  if (p.output_broken) s.output_broken = true;
   return ok;
 }
