@@ -21,6 +21,14 @@ constexpr int kGzipLevel = 3;  // isa-l's best ratio, still several times faster
 constexpr int kZstdLevel = 3;  // zstd's default
 constexpr unsigned char kGzipMagic[] = {0x1f, 0x8b};
 constexpr unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
+// A zstd skippable frame (pzstd writes one first) is 5X 2a 4d 18, any X.
+constexpr unsigned char kSkippableMagic[] = {0x50, 0x2a, 0x4d, 0x18};
+
+// The first n bytes (n <= 4) agree with a skippable frame's magic number.
+bool skippable_prefix(const unsigned char* head, size_t n) {
+  return (n == 0 || (head[0] & 0xf0) == kSkippableMagic[0]) &&
+         std::memcmp(head + (n > 0 ? 1 : 0), kSkippableMagic + 1, n > 0 ? n - 1 : 0) == 0;
+}
 
 // Reads from fd, first giving back the bytes already taken to recognise it.
 struct Source {
@@ -279,12 +287,15 @@ Format format_of(const unsigned char* head, size_t n) {
     return Format::kGzip;
   if (n >= sizeof kZstdMagic && std::memcmp(head, kZstdMagic, sizeof kZstdMagic) == 0)
     return Format::kZstd;
+  if (n >= sizeof kSkippableMagic && skippable_prefix(head, sizeof kSkippableMagic))
+    return Format::kZstd;
   return Format::kPlain;
 }
 
 bool may_become_magic(const unsigned char* head, size_t n) {
   return (n < sizeof kGzipMagic && std::memcmp(head, kGzipMagic, n) == 0) ||
-         (n < sizeof kZstdMagic && std::memcmp(head, kZstdMagic, n) == 0);
+         (n < sizeof kZstdMagic && std::memcmp(head, kZstdMagic, n) == 0) ||
+         (n < sizeof kSkippableMagic && skippable_prefix(head, n));
 }
 
 Format format_for_name(const char* name) {

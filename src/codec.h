@@ -12,7 +12,8 @@ enum class Format { kPlain, kGzip, kZstd };
 // The longest magic number; format_of needs at most this many first bytes.
 constexpr size_t kMagicBytes = 4;
 
-// gzip (1f 8b) or zstd (28 b5 2f fd) by a stream's first n bytes, else plain.
+// gzip (1f 8b) or zstd (28 b5 2f fd, or a skippable frame 5X 2a 4d 18) by a
+// stream's first n bytes, else plain.
 Format format_of(const unsigned char* head, size_t n);
 
 // True while the first n bytes could still grow into a magic number: reading

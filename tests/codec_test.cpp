@@ -94,6 +94,15 @@ std::string sample_text(size_t size) {
   return s;
 }
 
+// A zstd skippable frame: magic 5X 2a 4d 18 (X from first), a 32-bit
+// little-endian size, then that many bytes that the decoder must pass over.
+std::string skippable(unsigned char first, const std::string& payload) {
+  std::string frame = {static_cast<char>(first), '\x2a', '\x4d', '\x18'};
+  for (int shift = 0; shift < 32; shift += 8)
+    frame += static_cast<char>((payload.size() >> shift) & 0xff);
+  return frame + payload;
+}
+
 TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
   struct Case {
     std::string head;
@@ -104,6 +113,9 @@ TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
       {"\x1f", Format::kPlain},         {"\x28\xb5\x2f\xfd", Format::kZstd},
       {"\x28\xb5\x2f", Format::kPlain}, {"\x28\xb5\x2f\xfe", Format::kPlain},
       {"InCh", Format::kPlain},         {"", Format::kPlain},
+      {"\x50\x2a\x4d\x18", Format::kZstd}, {"\x5f\x2a\x4d\x18", Format::kZstd},
+      {"\x60\x2a\x4d\x18", Format::kPlain}, {"\x50\x2a\x4d\x19", Format::kPlain},
+      {"P*M", Format::kPlain},
   };
   for (const Case& c : heads) {
     SCOPED_TRACE(testing::PrintToString(c.head));
@@ -124,6 +136,10 @@ TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
       {"I", false},
       {"\x1f\x8c", false},
       {"\x28\xb5\x2e", false},
+      {"\x5a", true},
+      {"\x5a\x2a\x4d", true},
+      {"\x4f", false},
+      {"\x5a\x2a\x4e", false},
   };
   for (const Prefix& p : prefixes) {
     SCOPED_TRACE(testing::PrintToString(p.head));
@@ -157,6 +173,10 @@ TEST(Codec, DecodesWhatTheStandardToolsWrite) {
       {"zstd", filter("zstd -qc", text)},
       {"zstd -19 with checksum", filter("zstd -19 -qc --check", text)},
       {"two zstd frames", filter("zstd -qc", a) + filter("zstd -qc --no-check", b)},
+      {"pzstd, a skippable frame first", filter("pzstd -q -p 2 -c", text)},
+      {"skippable frames around and between",
+       skippable(0x50, "abc") + filter("zstd -qc", a) + skippable(0x5f, "") +
+           filter("zstd -qc", b) + skippable(0x53, std::string(70'000, 'x'))},
   };
   for (const Case& c : cases) {
     for (size_t max_read : {0, 1, 3, 4096}) {
@@ -166,9 +186,11 @@ TEST(Codec, DecodesWhatTheStandardToolsWrite) {
       EXPECT_TRUE(d.bytes == text);
     }
   }
-  Decoded empty = decode(filter("gzip -c", ""), 0);
-  EXPECT_FALSE(empty.error);
-  EXPECT_EQ(empty.bytes, "");
+  for (const std::string& nothing : {filter("gzip -c", ""), skippable(0x50, "x")}) {
+    Decoded empty = decode(nothing, 0);
+    EXPECT_FALSE(empty.error);
+    EXPECT_EQ(empty.bytes, "");
+  }
 }
 
 TEST(Codec, EncodesWhatTheStandardToolsRead) {
@@ -229,6 +251,8 @@ TEST(Codec, DamagedInputIsAReadError) {
       {"zstd, wrong checksum", flipped(zst, zst.size() - 1), true},
       {"zstd, then plain text", zst + "hello\n", true},
       {"zstd, magic alone", zst.substr(0, 4), true},
+      {"skippable frame cut short", skippable(0x50, "abcdef").substr(0, 11) + zst, true},
+      {"skippable frame, then plain text", skippable(0x50, "abc") + text, true},
   };
   for (const Case& c : cases) {
     for (size_t max_read : {0, 1, 1000}) {
