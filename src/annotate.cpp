@@ -69,9 +69,16 @@ void write_line(char* line, uint32_t length, int64_t line_number, bool header,
                 const LineFormat& format, FILE* out, FILE* log, char* key, int64_t& keys_added,
                 int64_t& keys_failed, KeyFunction compute) {
   if (!format.no_copy) fwrite_unlocked(line, 1, length, out);
+  // A UTF-8 byte order mark (Windows editors and spreadsheets write one) is
+  // copied, but the text begins after it.
+  char* text = line;
+  if (line_number == 1 && length >= 3 && std::memcmp(line, "\xef\xbb\xbf", 3) == 0) {
+    text += 3;
+    length -= 3;
+  }
   if (format.field == 0) {
     if (!format.no_copy) putc_unlocked('\n', out);
-    annotate_line(line, line_number, out, log, key, keys_added, keys_failed, compute);
+    annotate_line(text, line_number, out, log, key, keys_added, keys_failed, compute);
     return;
   }
   // One output line per input line, so that rows stay joinable.
@@ -81,7 +88,7 @@ void write_line(char* line, uint32_t length, int64_t line_number, bool header,
     return;
   }
   char *begin, *end;
-  if (find_field(line, length, format.field, begin, end)) {
+  if (find_field(text, length, format.field, begin, end)) {
     // The library reads NUL-terminated text: end the field in place.
     char saved = *end;
     *end = '\0';

@@ -158,6 +158,7 @@ struct LineCase {
   bool no_copy, header;
   std::string out, log;
   int added, failed;
+  int64_t number = 7;  // the line's number
 };
 
 using namespace std::string_literals;
@@ -198,6 +199,14 @@ const LineCase kLineCases[] = {
     // A header is never a candidate.
     {"cid\tInC0", 2, false, true, "cid\tInC0\tInChIKey\n", "", 0, 0},
     {"cid\tInC0", 2, true, true, "InChIKey\n", "", 0, 0},
+    // A byte order mark at the start of the input is copied, not read.
+    {"\xef\xbb\xbfInC0", 0, false, false, "\xef\xbb\xbfInC0\nInChIKey=FAKE-KEY\n", "", 1, 0, 1},
+    {"\xef\xbb\xbfInC0", 0, false, false, "\xef\xbb\xbfInC0\n", "", 0, 0},
+    {"\xef\xbbInC0", 0, false, false, "\xef\xbbInC0\n", "", 0, 0, 1},
+    {"\xef\xbb\xbf", 0, true, false, "", "", 0, 0, 1},
+    {"\xef\xbb\xbfInC0\tx", 1, false, false, "\xef\xbb\xbfInC0\tx\tFAKE-KEY\n", "", 1, 0, 1},
+    {"\xef\xbb\xbfid\tInC0", 2, false, false, "\xef\xbb\xbfid\tInC0\tFAKE-KEY\n", "", 1, 0, 1},
+    {"\xef\xbb\xbf" "cid\tInC0", 2, false, true, "\xef\xbb\xbf" "cid\tInC0\tInChIKey\n", "", 0, 0, 1},
 };
 
 // Runs write_line on a copy of line and collects what it wrote and counted.
@@ -206,11 +215,11 @@ struct Written : Annotated {
 };
 
 Written write(const std::string& line, uint32_t field, bool no_copy, bool header,
-              KeyFunction compute) {
+              KeyFunction compute, int64_t number = 7) {
   Written w;
   w.line = line;  // writable, with its NUL
   capture(w, [&](FILE* out, FILE* log, char* key) {
-    write_line(w.line.data(), static_cast<uint32_t>(w.line.size()), 7, header,
+    write_line(w.line.data(), static_cast<uint32_t>(w.line.size()), number, header,
                LineFormat{no_copy, field}, out, log, key, w.added, w.failed, compute);
   });
   return w;
@@ -218,9 +227,10 @@ Written write(const std::string& line, uint32_t field, bool no_copy, bool header
 
 TEST(WriteLine, LinesAndTableRows) {
   for (const LineCase& c : kLineCases) {
-    SCOPED_TRACE(testing::PrintToString(c.line) + " field " + std::to_string(c.field) +
+    SCOPED_TRACE(testing::PrintToString(c.line) + " line " + std::to_string(c.number) + " field " +
+                 std::to_string(c.field) +
                  (c.no_copy ? " -n" : "") + (c.header ? " header" : ""));
-    Written w = write(c.line, c.field, c.no_copy, c.header, fake_key);
+    Written w = write(c.line, c.field, c.no_copy, c.header, fake_key, c.number);
     EXPECT_EQ(w.out, c.out);
     EXPECT_EQ(w.log, c.log);
     EXPECT_EQ(w.added, 10 + c.added);
