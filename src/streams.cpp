@@ -3,6 +3,7 @@
 #include "streams.h"
 
 #include <fcntl.h>
+#include <stdio_ext.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,7 +40,8 @@ size_t read_head(int fd, unsigned char* head, size_t n) {
 bool open_input(const char* name, Stream& in) {
   in.standard = is_standard_stream(name);
   int fd = in.standard ? STDIN_FILENO : ::open(name, O_RDONLY | O_CLOEXEC);
-  if (fd < 0 || fstat(fd, &in.st) != 0) {
+  // A directory opens, but reading it fails: it is no input.
+  if (fd < 0 || fstat(fd, &in.st) != 0 || S_ISDIR(in.st.st_mode)) {
     if (fd > STDIN_FILENO) ::close(fd);
     return false;
   }
@@ -63,47 +65,92 @@ bool same_regular_file(const struct stat& a, const struct stat& b) {
   return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool same_regular_file(const char* name, const struct stat& st) {
-  struct stat named;
-  return stat(name, &named) == 0 && same_regular_file(named, st);
+bool same_file(const struct stat& a, const struct stat& b) {
+  return !S_ISCHR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool stat_output(const char* name, struct stat& st) {
-  if (is_standard_stream(name)) return fstat(STDOUT_FILENO, &st) == 0;
-  return stat(name, &st) == 0;
+bool descriptor_is(int fd, const struct stat& st) {
+  struct stat open;
+  return fstat(fd, &open) == 0 && same_regular_file(open, st);
 }
 
-bool open_output(const char* name, Stream& out) {
-  out.standard = is_standard_stream(name);
-  if (out.standard) {
-    // Pipe it to a compressor: the name says nothing about the format.
-    out.file = stdout;
-    if (fstat(STDOUT_FILENO, &out.st) != 0) return false;
-  } else {
-    int fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    if (fstat(fd, &out.st) != 0) {
-      ::close(fd);
-      return false;
+Destination find_destination(const char* name, int dash_fd) {
+  Destination d;
+  if (is_standard_stream(name)) {
+    d.standard_fd = dash_fd;
+    d.exists = fstat(dash_fd, &d.st) == 0;
+    return d;
+  }
+  d.exists = stat(name, &d.st) == 0;
+  for (int fd : {STDOUT_FILENO, STDERR_FILENO}) {
+    struct stat standard;
+    if (d.exists && fstat(fd, &standard) == 0 && same_file(d.st, standard)) {
+      d.standard_fd = fd;
+      break;
     }
-    out.file = fdopen(fd, "w");
+  }
+  return d;
+}
+
+int open_for_writing(const char* name, bool& created) {
+  // O_EXCL tells whether we made the file, so that we remove only our own.
+  int fd = ::open(name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  created = fd >= 0;
+  if (fd < 0 && errno == EEXIST) fd = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  return fd;
+}
+
+bool truncate_opened(int fd, const struct stat& st, bool created) {
+  return created || !S_ISREG(st.st_mode) || ftruncate(fd, 0) == 0;
+}
+
+bool open_output(const char* name, const Destination& dest, Stream& out) {
+  out.standard = is_standard_stream(name);
+  if (dest.standard_fd >= 0) {
+    out.file = dest.standard_fd == STDOUT_FILENO ? stdout : stderr;
+    if (fstat(dest.standard_fd, &out.st) != 0) return false;
+  } else {
+    int fd = open_for_writing(name, out.created);
+    if (fd < 0) return false;
+    out.file = fstat(fd, &out.st) == 0 ? fdopen(fd, "w") : nullptr;
     if (out.file == nullptr) {
       ::close(fd);
+      if (out.created) ::unlink(name);
       return false;
     }
   }
   out.raw = out.file;
   give_buffer(out.raw, out.raw_buffer);
+  // Pipe standard output to a compressor: "-" says nothing about the format.
   out.format = out.standard ? Format::kPlain : format_for_name(name);
   if (out.format != Format::kPlain) {
     out.file = open_encoder(out.raw, out.format);
     if (out.file == nullptr) {
-      fclose(out.raw);
+      out.file = out.raw;
+      abandon_output(name, out);
       return false;
     }
     give_buffer(out.file, out.buffer);
   }
   return true;
+}
+
+bool open_output(const char* name, Stream& out) {
+  return open_output(name, find_destination(name, STDOUT_FILENO), out) &&
+         (out.raw == stdout || out.raw == stderr ||
+          truncate_opened(fileno(out.raw), out.st, out.created));
+}
+
+void abandon_output(const char* name, Stream& out) {
+  // Closing a compressor ends its stream: those bytes must not reach a file
+  // that is not to be written.
+  if (out.file != out.raw) fclose(out.file);
+  __fpurge(out.raw);
+  if (out.raw != stdout && out.raw != stderr) {
+    fclose(out.raw);
+    if (out.created) ::unlink(name);
+  }
+  out.file = out.raw = nullptr;
 }
 
 bool close_written(FILE* f) {

@@ -14,31 +14,60 @@ struct Stream {
   FILE* file = nullptr;
   FILE* raw = nullptr;    // output: the file itself, under file's compression
   struct stat st {};      // the file or device underneath
-  bool standard = false;  // standard input or output
+  bool standard = false;  // named "-": standard input or output
+  bool created = false;   // output: this run made the file (removed if abandoned)
   Format format = Format::kPlain;
   std::unique_ptr<char[]> buffer;  // stdio's buffers: must outlive file and raw
   std::unique_ptr<char[]> raw_buffer;
 };
 
+// Where a name for writing leads, found before anything is opened.
+struct Destination {
+  int standard_fd = -1;  // STDOUT_FILENO or STDERR_FILENO: the name is, or reaches, that stream
+  bool exists = false;   // st describes it
+  struct stat st {};
+};
+
 // Opens name for reading ("-": standard input) with a large buffer,
 // decompressing gzip and zstd recognised by their first bytes. False when it
-// cannot be opened.
+// cannot be opened or is a directory.
 bool open_input(const char* name, Stream& in);
-
-// True when name is an existing regular file and the same file as st;
-// devices such as /dev/null may be shared freely.
-bool same_regular_file(const char* name, const struct stat& st);
 
 // True when both are the same regular file.
 bool same_regular_file(const struct stat& a, const struct stat& b);
 
-// Fills st for the stream that opening name for writing would reach: the
-// file if it exists, standard output for "-"; false when there is none yet.
-bool stat_output(const char* name, struct stat& st);
+// True when both are the same file, FIFO or pipe; character devices
+// (terminals, /dev/null) may be shared freely.
+bool same_file(const struct stat& a, const struct stat& b);
 
-// Opens name for writing ("-": standard output), created or truncated, with
-// a large buffer; .gz and .zst names are compressed. False on failure.
+// True when the open descriptor fd is the same regular file as st.
+bool descriptor_is(int fd, const struct stat& st);
+
+// What writing to name would reach: "-" is dash_fd; a name for the same file
+// or pipe as standard output or error (/dev/stdout, /proc/self/fd/2, ...) is
+// that stream, so that it is neither reopened nor truncated under it.
+Destination find_destination(const char* name, int dash_fd);
+
+// Opens name for writing at dest (a standard stream, or the file itself,
+// created if missing but not yet truncated) with a large buffer; "-" is
+// never compressed, other .gz and .zst names are. False on failure, with
+// nothing left behind.
+bool open_output(const char* name, const Destination& dest, Stream& out);
+
+// Opens name for writing ("-": standard output) as above.
 bool open_output(const char* name, Stream& out);
+
+// Opens a file for writing without truncating it; sets created when this
+// call made it. -1 on failure.
+int open_for_writing(const char* name, bool& created);
+
+// Empties an existing regular file opened by open_for_writing: the truncation
+// that opening deferred until every file of the run could be opened.
+bool truncate_opened(int fd, const struct stat& st, bool created);
+
+// Closes an output that the run abandons before writing to it, removing the
+// file if this run created it.
+void abandon_output(const char* name, Stream& out);
 
 // Closes a stream we wrote; false if any write to it or the close failed.
 bool close_written(FILE* f);

@@ -86,6 +86,10 @@ struct Env {
   bool console_closed = false;  // start with standard input and output closed
   bool stdin_pipe = false;      // feed stdin_path through a pipe, not as a file
   bool broken_pipe = false;     // stdout: a pipe nobody reads, SIGPIPE ignored
+  bool stdout_pipe = false;     // stdout: a pipe into stdout_path (or the capture)
+  std::string stderr_path;      // empty: captured; else appended to, not captured
+  bool stderr_closed = false;   // start with standard error closed
+  bool stderr_on_stdout = false;  // 2>&1
 };
 
 Env from(const std::string& stdin_path) {
@@ -132,6 +136,8 @@ class Scratch {
   // Runs the tool with args in the environment env.
   Outcome run(const std::vector<std::string>& args, const Env& env = {}) const {
     fs::path out = root_ / "stdout", err = root_ / "stderr";
+    int copied[2] = {-1, -1};  // with stdout_pipe: the tool writes [1], we copy [0]
+    if (env.stdout_pipe && pipe(copied) != 0) return {};
     pid_t pid = fork();
     if (pid == 0) {
       int in_fd =
@@ -141,7 +147,13 @@ class Scratch {
                                                   O_WRONLY | O_CREAT | O_APPEND, 0644);
       int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
+      if (!env.stderr_path.empty()) {
+        close(err_fd);
+        err_fd = open(in_work(env.stderr_path).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        if (err_fd < 0) _exit(126);
+      }
       if (env.stdin_pipe) in_fd = pipe_from(in_fd);
+      if (env.stdout_pipe) out_fd = copied[1];
       if (env.broken_pipe) {
         int ends[2];
         if (pipe(ends) != 0) _exit(126);
@@ -151,16 +163,30 @@ class Scratch {
       }
       dup2(in_fd, 0);
       dup2(out_fd, 1);
-      dup2(err_fd, 2);
+      dup2(env.stderr_on_stdout ? out_fd : err_fd, 2);
       if (env.console_closed) {
         close(0);
         close(1);
       }
+      if (env.stderr_closed) close(2);
       if (env.address_limit > 0) {
         rlimit limit{env.address_limit, env.address_limit};
         setrlimit(RLIMIT_AS, &limit);
       }
       exec_tool(args);
+    }
+    if (env.stdout_pipe) {
+      close(copied[1]);
+      int to = env.stdout_path.empty()
+                   ? open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                   : open(in_work(env.stdout_path).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+      char chunk[65536];
+      ssize_t n;
+      while ((n = read(copied[0], chunk, sizeof chunk)) > 0) {
+        EXPECT_EQ(write(to, chunk, static_cast<size_t>(n)), n);
+      }
+      close(to);
+      close(copied[0]);
     }
     int wstatus = 0;
     rusage usage{};
@@ -169,7 +195,7 @@ class Scratch {
     o.max_rss_kib = usage.ru_maxrss;
     o.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
     o.out = env.stdout_path.empty() ? read_file(out) : "";
-    o.err = read_file(err);
+    o.err = env.stderr_path.empty() ? read_file(err) : "";
     return o;
   }
 
@@ -197,6 +223,9 @@ class Scratch {
  private:
   fs::path root_;
 };
+
+// Runs a shell command in dir's work/; fails the test when it fails.
+void shell(const Scratch& dir, const std::string& command);
 
 const std::string kBenzene = "InChI=1S/C6H6/c1-2-4-6-5-3-1/h1-6H";
 const std::string kWater = "InChI=1S/H2O/h1H2";
@@ -278,36 +307,40 @@ TEST(Run, RefusesBadCommandLinesAndUnopenableFiles) {
     std::vector<std::string> args;
     int status;
     std::string console;
-    bool output_created;  // left behind empty
   };
   const std::string out_is_in = "* Error: output file is the input file!\n";
   const std::string log_is_in = "* Error: log file is the input file!\n";
   const std::string log_is_out = "* Error: log file is the output file!\n";
   const Case cases[] = {
-      {{}, 0, kUsage, false},
-      {{"-x", "in.txt", "out.txt"}, 1, "Error: unknown key 'x'\n" + kUsage, false},
-      {{"-n", "-N", "in.txt"}, 1, "Error: unknown key 'N'\n" + kUsage, false},
-      {{"--n", "in.txt"}, 1, "Error: unknown key '-'\n" + kUsage, false},
-      {{"-hx", "in.txt"}, 1, "Error: unknown key 'h'\n" + kUsage, false},
-      {{"-in.txt"}, 1, "Error: unknown key 'i'\n" + kUsage, false},
-      {{"-n"}, 2, "* Error: could not open input file!\n", false},
-      {{""}, 2, "* Error: could not open input file!\n", false},
-      {{"missing.txt", "out.txt"}, 2, "* Error: could not open input file!\n", false},
-      {{"in.txt", ""}, 3, "* Error: could not open output file!\n", false},
-      {{"in.txt", "no/dir/out.txt"}, 3, "* Error: could not open output file!\n", false},
-      {{"in.txt", "sub"}, 3, "* Error: could not open output file!\n", false},
-      {{"in.txt", "in.txt"}, 3, out_is_in, false},
-      {{"in.txt", "./sub/../in.txt"}, 3, out_is_in, false},
-      {{"in.txt", "hard.txt"}, 3, out_is_in, false},
-      {{"in.txt", "soft.txt"}, 3, out_is_in, false},
-      {{"soft.txt", "hard.txt"}, 3, out_is_in, false},
-      {{"InChIKeys.txt"}, 3, kNoOutputName + out_is_in, false},
-      {{"in.txt", "out.txt", "no/dir/log.txt"}, 4, "* Error: could not open log file!\n", true},
-      {{"in.txt", "out.txt", "in.txt"}, 4, log_is_in, true},
-      {{"in.txt", "out.txt", "hard.txt"}, 4, log_is_in, true},
-      {{"in.txt", "out.txt", "soft.txt"}, 4, log_is_in, true},
-      {{"in.txt", "out.txt", "out.txt"}, 4, log_is_out, true},
-      {{"in.txt", "out.txt", "soft-out.txt"}, 4, log_is_out, true},
+      {{}, 0, kUsage},
+      {{"-x", "in.txt", "out.txt"}, 1, "Error: unknown key 'x'\n" + kUsage},
+      {{"-n", "-N", "in.txt"}, 1, "Error: unknown key 'N'\n" + kUsage},
+      {{"--n", "in.txt"}, 1, "Error: unknown key '-'\n" + kUsage},
+      {{"-hx", "in.txt"}, 1, "Error: unknown key 'h'\n" + kUsage},
+      {{"-in.txt"}, 1, "Error: unknown key 'i'\n" + kUsage},
+      {{"-n"}, 2, "* Error: could not open input file!\n"},
+      {{""}, 2, "* Error: could not open input file!\n"},
+      {{"missing.txt", "out.txt"}, 2, "* Error: could not open input file!\n"},
+      {{"in.txt", ""}, 3, "* Error: could not open output file!\n"},
+      {{"in.txt", "no/dir/out.txt"}, 3, "* Error: could not open output file!\n"},
+      {{"in.txt", "sub"}, 3, "* Error: could not open output file!\n"},
+      {{"in.txt", "in.txt"}, 3, out_is_in},
+      {{"in.txt", "./sub/../in.txt"}, 3, out_is_in},
+      {{"in.txt", "hard.txt"}, 3, out_is_in},
+      {{"in.txt", "soft.txt"}, 3, out_is_in},
+      {{"soft.txt", "hard.txt"}, 3, out_is_in},
+      {{"InChIKeys.txt"}, 3, kNoOutputName + out_is_in},
+      {{"in.txt", "out.txt", "no/dir/log.txt"}, 4, "* Error: could not open log file!\n"},
+      {{"in.txt", "out.txt", "in.txt"}, 4, log_is_in},
+      {{"in.txt", "out.txt", "hard.txt"}, 4, log_is_in},
+      {{"in.txt", "out.txt", "soft.txt"}, 4, log_is_in},
+      {{"in.txt", "out.txt", "out.txt"}, 4, log_is_out},
+      {{"in.txt", "out.txt", "soft-out.txt"}, 4, log_is_out},
+      // A refusal found late still touches nothing that was there before.
+      {{"in.txt", "kept.txt", "no/dir/log.txt"}, 4, "* Error: could not open log file!\n"},
+      {{"in.txt", "kept.txt", "in.txt"}, 4, log_is_in},
+      {{"in.txt", "kept.txt", "kept.txt"}, 4, log_is_out},
+      {{"sub", "kept.txt"}, 2, "* Error: could not open input file!\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
@@ -318,9 +351,10 @@ TEST(Run, RefusesBadCommandLinesAndUnopenableFiles) {
     fs::create_hard_link(dir / "in.txt", dir / "hard.txt");
     fs::create_symlink("in.txt", dir / "soft.txt");
     fs::create_symlink("out.txt", dir / "soft-out.txt");  // dangling until the run
-    std::set<std::string> files{"in.txt",   "InChIKeys.txt", "sub",
+    write_file(dir / "kept.txt", "kept");
+    // A file this run created for a run it abandons is gone again.
+    std::set<std::string> files{"in.txt",   "InChIKeys.txt", "sub",     "kept.txt",
                                 "hard.txt", "soft.txt",      "soft-out.txt"};
-    if (c.output_created) files.insert("out.txt");
 
     Outcome o = dir.run(c.args);
     EXPECT_EQ(o.status, c.status);
@@ -329,9 +363,7 @@ TEST(Run, RefusesBadCommandLinesAndUnopenableFiles) {
     EXPECT_EQ(dir.files(), files);
     EXPECT_EQ(read_file(dir / "in.txt"), kMixedInput);
     EXPECT_EQ(read_file(dir / "InChIKeys.txt"), kMixedInput);
-    if (c.output_created) {
-      EXPECT_EQ(read_file(dir / "out.txt"), "");
-    }
+    EXPECT_EQ(read_file(dir / "kept.txt"), "kept");
   }
 }
 
@@ -426,6 +458,103 @@ TEST(Run, StandardStreamsAndHelp) {
     EXPECT_EQ(std::regex_replace(o.err, elapsed, "\nElapsed time: T\n"), c.err);
     if (!c.file.empty()) {
       EXPECT_EQ(read_file(dir / c.file), c.bytes);
+    }
+  }
+}
+
+// Standard streams under other names, and everything that would write over
+// the input or mix the console or log into the output: the same bytes as
+// with "-", or a refusal before any file is touched.
+TEST(Run, StandardStreamsUnderOtherNamesAndRefusals) {
+  struct Case {
+    std::vector<std::string> args;
+    Env env;
+    int status;
+    std::string out, err;  // captured standard output (console()) and error
+    std::vector<std::pair<std::string, std::optional<std::string>>> files;  // nullopt: absent
+  };
+  const std::string to_stderr = kMixedLog + kMixedSummary;
+  const std::string no_stderr = "* Error: could not write standard error!\n";
+  const std::string log_is_out = "* Error: log file is the output file!\n";
+  auto env = [](auto set) {
+    Env e;
+    set(e);
+    return e;
+  };
+  Env into_f = to("f.out");
+  Env piped_into_f = env([](Env& e) {
+    e.stdout_path = "f.out";
+    e.stdout_pipe = true;
+  });
+  Env stderr_into_in = env([](Env& e) { e.stderr_path = "in.txt"; });
+  Env stderr_full = env([](Env& e) { e.stderr_path = "/dev/full"; });
+  const Case cases[] = {
+      {{"in.pz.zst", "out.txt"},
+       {},
+       0,
+       kMixedSummary,
+       "Processing 'in.pz.zst'...\n" + kMixedLog.substr(kMixedLog.find('\n') + 1),
+       {{"out.txt", kMixedOutput}}},
+      // The output is standard output under another name: the console moves.
+      {{"in.txt", "/dev/stdout"}, into_f, 0, "", to_stderr, {{"f.out", kMixedOutput}}},
+      {{"in.txt", "/dev/stdout"}, piped_into_f, 0, "", to_stderr, {{"f.out", kMixedOutput}}},
+      {{"-j2", "in.txt", "/proc/self/fd/1"}, piped_into_f, 0, "", to_stderr, {{"f.out", kMixedOutput}}},
+      {{"in.txt", "kept.txt"}, to("kept.txt"), 0, "", to_stderr, {{"kept.txt", "kept\n" + kMixedOutput}}},
+      {{"in.txt", "-", "/dev/stderr"}, {}, 0, kMixedOutput, to_stderr, {}},
+      // Nothing is written over the input through a standard stream.
+      {{"in.txt", "out.txt"},
+       to("in.txt"),
+       3,
+       "",
+       "* Error: standard output is the input file!\n",
+       {{"in.txt", kMixedInput}, {"out.txt", std::nullopt}}},
+      {{"in.txt", "out.txt", "-"},
+       stderr_into_in,
+       4,
+       "* Error: log file is the input file!\n",
+       "",
+       {{"in.txt", kMixedInput}, {"out.txt", std::nullopt}}},
+      {{"in.txt", "kept.txt"}, stderr_into_in, 4, "* Error: log file is the input file!\n", "",
+       {{"in.txt", kMixedInput}, {"kept.txt", "kept\n"}}},
+      {{"in.txt", "-"}, stderr_into_in, 4, "", "", {{"in.txt", kMixedInput}}},
+      // A log in the output's FIFO or pipe, or the console in the output.
+      {{"in.txt", "fifo", "fifo"}, {}, 4, log_is_out, "", {}},
+      {{"in.txt", "-", "/dev/stdout"}, env([](Env& e) { e.stdout_pipe = true; }), 4, "", log_is_out,
+       {}},
+      {{"in.txt", "-", "log.txt"},
+       env([](Env& e) { e.stderr_on_stdout = true; }),
+       4,
+       "* Error: standard error is the output file!\n",
+       "",
+       {{"log.txt", std::nullopt}}},
+      // Standard error is checked like the log file it stands for.
+      {{"in.txt", "out.txt"}, stderr_full, 5, kMixedSummary + no_stderr, "",
+       {{"out.txt", kMixedOutput}}},
+      {{"in.txt", "out.txt", "-"}, env([](Env& e) { e.stderr_closed = true; }), 5,
+       kMixedSummary + no_stderr, "", {{"out.txt", kMixedOutput}}},
+      {{"-j2", "in.txt", "-"}, stderr_full, 5, kMixedOutput, "", {}},
+      {{"in.txt", "out.txt", "log.txt"}, stderr_full, 0, kMixedSummary, "",
+       {{"log.txt", kMixedLog}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Scratch dir;
+    write_file(dir / "in.txt", kMixedInput);
+    write_file(dir / "kept.txt", "kept\n");
+    shell(dir, "pzstd -q -p 2 -c in.txt > in.pz.zst");
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    Outcome o = dir.run(c.args, c.env);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.console(), c.out);
+    static const std::regex elapsed("\nElapsed time: -?[0-9]+\n");
+    EXPECT_EQ(std::regex_replace(o.err, elapsed, "\nElapsed time: T\n"), c.err);
+    for (const auto& [name, bytes] : c.files) {
+      SCOPED_TRACE(name);
+      EXPECT_EQ(fs::exists(dir / name), bytes.has_value());
+      if (bytes && fs::exists(dir / name)) {
+        std::string got = std::regex_replace(read_file(dir / name), elapsed, "\nElapsed time: T\n");
+        EXPECT_TRUE(got == *bytes) << testing::PrintToString(got);
+      }
     }
   }
 }
@@ -541,13 +670,13 @@ TEST(Run, IncompleteRunsFailWithStatus5) {
       {{"-n", "in.txt", "/dev/full"}, kMixedSummary + no_write, ""},
       {{"in.txt", "out.txt", "/dev/full"}, kMixedSummary + no_log, kMixedOutput},
       {{"in.txt", "/dev/full", "/dev/full"}, kMixedSummary + no_write + no_log, ""},
-      {{"sub", "out.txt"}, "\n* Error: could not read input file!" + summary(0, 0, 0), ""},
+      {{"cut.gz", "out.txt"}, "\n* Error: could not read input file!" + summary(0, 0, 0), ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
     Scratch dir;
     write_file(dir / "in.txt", kMixedInput);
-    fs::create_directory(dir / "sub");
+    write_file(dir / "cut.gz", "\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03"s);  // a header alone
     Outcome o = dir.run(c.args);
     EXPECT_EQ(o.status, 5);
     EXPECT_EQ(o.console(), c.console);
@@ -910,7 +1039,7 @@ TEST(Run, ParallelFailuresMatchTheSerialRun) {
   std::string text = named_benzene(30000);
   Scratch dir;
   write_file(dir / "in.txt", text);
-  fs::create_directory(dir / "sub");
+  shell(dir, "gzip -c in.txt | cat - in.txt > trailing.gz");
   shell(dir, "gzip -c in.txt | head -c 15000 > cut.gz");
   shell(dir, "zstd -qc in.txt | head -c -1 > cut.zst");
   shell(dir, "ln -s /dev/full full.gz");
@@ -919,7 +1048,7 @@ TEST(Run, ParallelFailuresMatchTheSerialRun) {
     std::string unpack;
   };
   const Case cases[] = {
-      {{"sub", "out.txt"}, "cat out.txt"},
+      {{"trailing.gz", "out.txt"}, "cat out.txt"},
       {{"cut.gz", "out.txt", "log.txt"}, "cat out.txt"},
       {{"cut.zst", "out.gz"}, "gzip -dc out.gz"},
       {{"in.txt", "/dev/full", "log.txt"}, ""},
