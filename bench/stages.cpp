@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <string>
 
-#include "molstamp.h"
-#include "parallel.h"
+#include "block_reader.h"
+#include "streams.h"
 
 namespace {
 

@@ -193,6 +193,7 @@ struct Encoder {
   std::string* block = nullptr;  // block mode: where they go
   char* out = nullptr;           // compressed bytes on their way
   bool failed = false;
+  bool pending = false;  // input given since the last flush, not yet all emitted
   isal_zstream* gz = nullptr;
   unsigned char* gz_level_buf = nullptr;
   ZSTD_CCtx* zs = nullptr;
@@ -232,38 +233,51 @@ namespace {
 
 // Compresses n bytes, finishing the member or frame when last; false on any
 // failure.
-bool gzip_write(Encoder& e, const char* data, size_t n, bool last) {
+// How far a call to the compressor goes with its output.
+enum class Push { kNone, kFlush, kEnd };
+
+bool gzip_write(Encoder& e, const char* data, size_t n, Push push) {
   e.gz->next_in = reinterpret_cast<uint8_t*>(const_cast<char*>(data));
   e.gz->avail_in = static_cast<uint32_t>(n);
-  e.gz->end_of_stream = last ? 1 : 0;
-  do {
+  e.gz->end_of_stream = push == Push::kEnd ? 1 : 0;
+  e.gz->flush = push == Push::kFlush ? SYNC_FLUSH : NO_FLUSH;
+  bool more = true;
+  while (more) {
     e.gz->next_out = reinterpret_cast<uint8_t*>(e.out);
     e.gz->avail_out = kWriteChunk;
     if (isal_deflate(e.gz) != COMP_OK) return false;
     if (!e.emit(kWriteChunk - e.gz->avail_out)) return false;
-  } while (e.gz->avail_in > 0 || (last && e.gz->internal_state.state != ZSTATE_END));
+    // A flush is complete once the output has room left over.
+    more = e.gz->avail_in > 0 || (push == Push::kEnd && e.gz->internal_state.state != ZSTATE_END) ||
+           (push == Push::kFlush && e.gz->avail_out == 0);
+  }
+  e.gz->flush = NO_FLUSH;
   return true;
 }
 
-bool zstd_write(Encoder& e, const char* data, size_t n, bool last) {
+bool zstd_write(Encoder& e, const char* data, size_t n, Push push) {
   ZSTD_inBuffer in{data, n, 0};
+  ZSTD_EndDirective directive =
+      push == Push::kEnd ? ZSTD_e_end : push == Push::kFlush ? ZSTD_e_flush : ZSTD_e_continue;
   size_t left = 0;
   do {
     ZSTD_outBuffer out{e.out, kWriteChunk, 0};
-    left = ZSTD_compressStream2(e.zs, &out, &in, last ? ZSTD_e_end : ZSTD_e_continue);
+    left = ZSTD_compressStream2(e.zs, &out, &in, directive);
     if (ZSTD_isError(left)) return false;
     if (!e.emit(out.pos)) return false;
-  } while (in.pos < in.size || (last && left != 0));
+  } while (in.pos < in.size || (push != Push::kNone && left != 0));
   return true;
 }
 
-bool encode(Encoder& e, const char* data, size_t n, bool last) {
-  return e.format == Format::kGzip ? gzip_write(e, data, n, last) : zstd_write(e, data, n, last);
+bool encode(Encoder& e, const char* data, size_t n, Push push) {
+  bool ok = e.format == Format::kGzip ? gzip_write(e, data, n, push) : zstd_write(e, data, n, push);
+  e.pending = push == Push::kNone && (e.pending || n > 0);
+  return ok;
 }
 
 ssize_t encoder_write(void* cookie, const char* buf, size_t size) {
   Encoder& e = *static_cast<Encoder*>(cookie);
-  if (e.failed || !encode(e, buf, size, false)) {
+  if (e.failed || !encode(e, buf, size, Push::kNone)) {
     e.failed = true;
     errno = EIO;
     return -1;
@@ -275,7 +289,7 @@ ssize_t encoder_write(void* cookie, const char* buf, size_t size) {
 // stays open.
 int encoder_close(void* cookie) {
   Encoder* e = static_cast<Encoder*>(cookie);
-  bool ok = !e->failed && encode(*e, nullptr, 0, true);
+  bool ok = !e->failed && encode(*e, nullptr, 0, Push::kEnd);
   delete e;
   return ok ? 0 : -1;
 }
@@ -364,17 +378,24 @@ void free_encoder(Encoder* e) { delete e; }
 
 bool encode_block(Encoder* e, const char* data, size_t n, std::string& out) {
   e->block = &out;
-  bool ok = e->start(n) && encode(*e, data, n, true);
+  bool ok = e->start(n) && encode(*e, data, n, Push::kEnd);
   e->block = nullptr;
   return ok;
 }
 
-FILE* open_encoder(FILE* sink, Format format) {
+FILE* open_encoder(FILE* sink, Format format, Encoder** handle) {
   Encoder* e = new_encoder(format);
   if (e == nullptr) return nullptr;
   e->sink = sink;
   FILE* f = e->start(0) ? fopencookie(e, "wb", {nullptr, encoder_write, nullptr, encoder_close})
                         : nullptr;
   if (f == nullptr) delete e;
+  if (handle != nullptr) *handle = f == nullptr ? nullptr : e;
   return f;
+}
+
+bool flush_encoder(Encoder* e) {
+  if (e->failed || !e->pending) return !e->failed;
+  if (!encode(*e, nullptr, 0, Push::kFlush)) e->failed = true;
+  return !e->failed;
 }

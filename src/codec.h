@@ -31,14 +31,22 @@ Format format_for_name(const char* name);
 // when memory runs out (fd is then closed).
 FILE* open_decoder(int fd, Format format, const unsigned char* head, size_t n, size_t max_read = 0);
 
+// A compressor: of a stream (open_encoder) or of whole blocks (new_encoder).
+struct Encoder;
+
 // A write stream that compresses format into sink, as one gzip member or zstd
 // frame finished at fclose, which leaves sink open and fails when any write
-// to sink did. Null when memory runs out.
-FILE* open_encoder(FILE* sink, Format format);
+// to sink did. Null when memory runs out. With handle, *handle is its
+// compressor, for flush_encoder, valid until the fclose.
+FILE* open_encoder(FILE* sink, Format format, Encoder** handle = nullptr);
+
+// Writes to the sink, decodable, everything the stream's compressor has
+// been given (call fflush on the stream first); writes nothing when it was
+// given nothing since the last flush. False once any write has failed.
+bool flush_encoder(Encoder* e);
 
 // A compressor of whole blocks, each an independent gzip member or zstd
 // frame: their concatenation is one valid file. Null when memory runs out.
-struct Encoder;
 Encoder* new_encoder(Format format);
 void free_encoder(Encoder* e);
 

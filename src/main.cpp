@@ -1,3 +1,3 @@
-#include "molstamp.h"
+#include "run.h"
 
 int main(int argc, char** argv) { return run_molstamp(argc, argv); }

@@ -1,14 +1,20 @@
-// The run: open the streams, annotate line by line, report, close.
-#include <fcntl.h>
+// The run: the command line, the files, the lines along the road (serially
+// or by the pipeline), the summary.
+#include "run.h"
+
 #include <unistd.h>
 
-#include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
+#include <ctime>
 #include <new>
 
-#include "molstamp.h"
-#include "parallel.h"
+#include "annotate.h"
+#include "files.h"
+#include "line_reader.h"
+#include "options.h"
+#include "pipeline.h"
+#include "road.h"
 
 #ifndef MOLSTAMP_VERSION
 #define MOLSTAMP_VERSION "unknown"
@@ -16,183 +22,48 @@
 
 namespace {
 
-constexpr const char* kDefaultOutputName = "InChIKeys.txt";
-
-// Started with standard input, output or error closed, our own files would
-// take those descriptors and console messages would land in the output file.
-// Holding them keeps the files ours: input and output on /dev/null, as
-// before; error on /dev/full, so that a log written there fails as it would
-// have on the closed descriptor, and is reported.
-void hold_standard_descriptors() {
-  for (int fd = 0; fd <= 2; ++fd) {
-    const char* hold = fd == STDERR_FILENO ? "/dev/full" : "/dev/null";
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open(hold, O_RDWR) != fd) return;
-  }
-}
-
-// A refusal found before anything is written: the message and the status.
-struct Refusal {
-  const char* message = nullptr;
-  int status = 0;
+// Everything a run holds from start to end.
+struct RunState {
+  Options options;
+  Files files;
+  LineBuffer line;
+  Annotator annotator;
+  Road road;
+  int read_error = kReadOk;
+  std::time_t start = 0;
 };
 
-// What the console and the output must not be, judged before the output is
-// opened: the input, through a standard stream as much as by name; nor may
-// an existing output be the log.
-Refusal refuse_before_opening(const RunState& s, const Destination& out, const Destination& log) {
-  if (descriptor_is(fileno(s.console), s.in.st)) {
-    if (s.console == stdout) return {"* Error: standard output is the input file!\n", 3};
-    return {"* Error: standard error is the input file!\n", 4};
+// The serial run: the reader's lines along the road, until the input ends
+// or the road says stop.
+void annotate_serially(RunState& s) {
+  while (char* line = read_text_line(s.files.in.file, s.line)) {
+    if (!travel(s.road, line, s.line.length, s.line.end)) break;
   }
-  if (out.exists && same_regular_file(out.st, s.in.st))
-    return {"* Error: output file is the input file!\n", 3};
-  // Before the output is opened: opening a FIFO would wait for a reader.
-  if (out.exists && log.exists && same_file(out.st, log.st))
-    return {"* Error: log file is the output file!\n", 4};
-  return {};
+  s.read_error = s.line.error;
 }
 
-// What the log and the console must not be, judged once the output is open
-// (and so exists): the input, or the output's own file or pipe.
-Refusal refuse_log(const RunState& s, const Destination& log) {
-  if (log.exists && same_regular_file(log.st, s.in.st))
-    return {"* Error: log file is the input file!\n", 4};
-  if (log.exists && same_file(log.st, s.out.st)) return {"* Error: log file is the output file!\n", 4};
-  struct stat console;
-  if (s.console == stderr && fstat(STDERR_FILENO, &console) == 0 && same_file(console, s.out.st))
-    return {"* Error: standard error is the output file!\n", 4};
-  return {};
-}
-
-// Where a refusal may be said: the console, unless it is the input; then
-// standard error, unless it is the input too (standard output, when the
-// console left it, is the output: no message goes there).
-FILE* safe_console(const RunState& s) {
-  if (!descriptor_is(fileno(s.console), s.in.st)) return s.console;
-  if (s.console == stdout && !descriptor_is(STDERR_FILENO, s.in.st)) return stderr;
-  return nullptr;
-}
-
-// Opens the output, then the log, refusing a log that is the input or the
-// output; nothing is truncated yet.
-Refusal open_output_and_log(RunState& s, const char* output_name, const Destination& out,
-                            const char* log_name, bool& log_created) {
-  if (!open_output(output_name, out, s.out)) return {"* Error: could not open output file!\n", 3};
-  Destination log = find_destination(log_name, STDERR_FILENO);  // the output may be new
-  Refusal refusal = refuse_log(s, log);
-  if (refusal.status != 0) return refusal;
-  if (log.standard_fd >= 0) {
-    s.log = log.standard_fd == STDOUT_FILENO ? stdout : stderr;
-    return {};
-  }
-  int fd = open_for_writing(log_name, log_created);
-  s.log = fd < 0 ? nullptr : fdopen(fd, "w");
-  if (s.log != nullptr) return {};
-  if (fd >= 0) close(fd);
-  if (log_created) unlink(log_name);
-  return {"* Error: could not open log file!\n", 4};
-}
-
-// Empties the output and log files that held something, now that every
-// file of the run is open.
-Refusal truncate_files(const RunState& s, bool log_created) {
-  if (s.out.raw != stdout && s.out.raw != stderr &&
-      !truncate_opened(fileno(s.out.raw), s.out.st, s.out.created))
-    return {"* Error: could not open output file!\n", 3};
-  struct stat st;
-  if (s.log != stdout && s.log != stderr &&
-      (fstat(fileno(s.log), &st) != 0 || !truncate_opened(fileno(s.log), st, log_created)))
-    return {"* Error: could not open log file!\n", 4};
-  return {};
-}
-
-// Opens input, output and log in that order. Everything that would write
-// over the input or mix the log or console into the output is refused, and
-// every file opened, before any file is truncated; a file this run created
-// for a run it abandons is removed. Returns 0, or the exit status after
-// reporting the failure.
-int open_streams(RunState& s) {
-  const Options& o = s.options;
-  const char* output_name = o.output_name == nullptr ? kDefaultOutputName : o.output_name;
-  const char* log_name = o.log_name == nullptr || o.log_name[0] == '\0' ? "-" : o.log_name;
-  Destination out = find_destination(output_name, STDOUT_FILENO);
-  // Standard output as the output carries the annotated copy and nothing else.
-  if (out.standard_fd == STDOUT_FILENO) s.console = stderr;
-  if (o.input_name == nullptr || !open_input(o.input_name, s.in)) {
-    fprintf(s.console, "* Error: could not open input file!\n");
-    return 2;
-  }
-  Refusal refusal = refuse_before_opening(s, out, find_destination(log_name, STDERR_FILENO));
-  FILE* say = safe_console(s);
-  if (o.output_name == nullptr && say != nullptr)
-    fprintf(say, "* Warning: got no output file name, using '%s'.\n", kDefaultOutputName);
-  bool log_created = false;
-  if (refusal.status == 0) refusal = open_output_and_log(s, output_name, out, log_name, log_created);
-  if (refusal.status == 0) refusal = truncate_files(s, log_created);
-  if (refusal.status == 0) return 0;
-  if (say != nullptr) fputs(refusal.message, say);
-  if (s.log != nullptr && s.log != stdout && s.log != stderr) {
-    fclose(s.log);
-    if (log_created) unlink(log_name);
-  }
-  s.log = nullptr;
-  if (s.out.file != nullptr) abandon_output(output_name, s.out);
-  fclose(s.in.file);
-  return refusal.status;
-}
-
-// The read loop: copy, annotate, show progress.
-void annotate_stream(RunState& s, bool console_is_terminal) {
-  LineBuffer& b = s.line;
-  LineFormat format{s.options.no_copy, s.options.table_field};
-  while (char* line = read_text_line(s.in.file, b.data, b.capacity, b.error, b.length)) {
-    ++s.lines_read;
-    bool header = s.options.header && s.lines_read == 1;
-    write_line(line, b.length, s.lines_read, header, format, s.out.file, s.log, s.key, s.keys_added,
-               s.keys_failed);
-    if (++s.progress == kProgressEvery) {
-      fprintf(s.console, "%" PRId64 "        \r", s.lines_read);
-      if (console_is_terminal) fflush(s.console);
-      s.progress = 0;
-    }
-  }
-}
-
-// The end of a run: the summary, then the checked closes; returns status
-// unless a write failed (5).
-int finish(RunState& s, int status, bool console_is_terminal) {
-  FILE* console = s.console;
-  if (s.line.error == kReadTooLong) {
-    fprintf(console, "\n* Error: could not process line %" PRId64 " (too long).", s.lines_read + 1);
+// The end of a run: what stopped it, the summary, then the checked closes;
+// returns the exit status.
+int finish(RunState& s) {
+  FILE* console = s.files.console;
+  int status = 0;
+  if (s.read_error == kReadTooLong) {
+    fprintf(console, "\n* Error: could not process line %" PRId64 " (too long).", s.road.lines + 1);
     status = 5;
-  } else if (s.line.error == kReadFailed) {
+  } else if (s.read_error == kReadFailed) {
     fprintf(console, "\n* Error: could not read input file!");
     status = 5;
   }
-  if (status != 0 && console_is_terminal) fflush(console);
-  fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.lines_read);
-  fprintf(console, "\nInChIKey: added %" PRId64 ", failed %" PRId64 ".\n", s.keys_added,
-          s.keys_failed);
+  if (s.annotator.out_of_memory) {
+    fprintf(console, "\n* Error: out of memory!");
+    status = 5;
+  }
+  if (status != 0 && s.road.terminal) fflush(console);
+  fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.road.lines);
+  fprintf(console, "\nInChIKey: added %" PRId64 ", failed %" PRId64 ".\n", s.annotator.added,
+          s.annotator.failed);
   fprintf(console, "\nElapsed time: %ld\n", static_cast<long>(std::time(nullptr) - s.start));
-
-  fclose(s.in.file);
-  if (!close_output(s.out) || s.output_broken) {
-    fputs(s.out.standard ? "* Error: could not write standard output!\n"
-                         : "* Error: could not write output file!\n",
-          console);
-    status = 5;
-  }
-  if (s.log != stderr && s.log != stdout && !close_written(s.log)) {
-    fprintf(console, "* Error: could not write log file!\n");
-    status = 5;
-  }
-  // Standard error stands for the log file (or the console): a warning lost
-  // there is as incomplete a run as one lost in a file.
-  if ((s.log == stderr || console == stderr) && ferror(stderr)) {
-    fprintf(console, "* Error: could not write standard error!\n");
-    status = 5;
-  }
-  return status;
+  return close_files(s.files, status);
 }
 
 // Flushes standard output when it was the console: a full disk or a closed
@@ -203,6 +74,22 @@ int check_stdout(int status) {
     return 5;
   }
   return status;
+}
+
+// Annotates the open files, in parallel when asked for and possible.
+void annotate(RunState& s) {
+  Files& f = s.files;
+  const Options& o = s.options;
+  s.annotator.format = LineFormat{o.no_copy, o.table_field, o.header};
+  s.annotator.log = f.log;
+  s.road = Road{&s.annotator, f.out.file, f.out.encoder, f.out.raw, f.console,
+                isatty(fileno(f.console)) != 0};
+  fprintf(f.log, "Processing '%s'...\n", o.input_name);
+  s.start = std::time(nullptr);
+  unsigned workers = o.jobs;
+  if (workers == 0) workers = static_cast<unsigned>(sysconf(_SC_NPROCESSORS_ONLN));
+  if (workers <= 1 || !annotate_parallel(f.in.file, s.road, f.out.format, workers, s.read_error))
+    annotate_serially(s);
 }
 
 // The whole run; returns the exit status.
@@ -224,20 +111,13 @@ int run(int argc, char** argv) {
     case Action::kRun:
       break;
   }
-  int status = open_streams(s);
+  int status = open_files(s.options, s.files);
   if (status == 0) {
-    bool console_is_terminal = isatty(fileno(s.console)) != 0;
-    fprintf(s.log, "Processing '%s'...\n", s.options.input_name);
-    s.start = std::time(nullptr);
-    unsigned workers = s.options.jobs;
-    if (workers == 0) workers = static_cast<unsigned>(sysconf(_SC_NPROCESSORS_ONLN));
-    if (workers <= 1 || !annotate_parallel(s, workers, console_is_terminal)) {
-      annotate_stream(s, console_is_terminal);
-    }
-    status = finish(s, status, console_is_terminal);
+    annotate(s);
+    status = finish(s);
   }
   std::free(s.line.data);
-  return s.console == stdout ? check_stdout(status) : status;
+  return s.files.console == stdout ? check_stdout(status) : status;
 }
 
 }  // namespace

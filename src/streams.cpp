@@ -124,7 +124,7 @@ bool open_output(const char* name, const Destination& dest, Stream& out) {
   // Pipe standard output to a compressor: "-" says nothing about the format.
   out.format = out.standard ? Format::kPlain : format_for_name(name);
   if (out.format != Format::kPlain) {
-    out.file = open_encoder(out.raw, out.format);
+    out.file = open_encoder(out.raw, out.format, &out.encoder);
     if (out.file == nullptr) {
       out.file = out.raw;
       abandon_output(name, out);
@@ -145,12 +145,19 @@ void abandon_output(const char* name, Stream& out) {
   // Closing a compressor ends its stream: those bytes must not reach a file
   // that is not to be written.
   if (out.file != out.raw) fclose(out.file);
+  out.encoder = nullptr;
   __fpurge(out.raw);
   if (out.raw != stdout && out.raw != stderr) {
     fclose(out.raw);
     if (out.created) ::unlink(name);
   }
   out.file = out.raw = nullptr;
+}
+
+bool sync_output(FILE* file, Encoder* encoder, FILE* raw) {
+  bool ok = fflush(file) == 0 && ferror(file) == 0;
+  if (encoder != nullptr) ok = flush_encoder(encoder) && ok;
+  return fflush(raw) == 0 && ferror(raw) == 0 && ok;
 }
 
 bool close_written(FILE* f) {
@@ -161,5 +168,6 @@ bool close_written(FILE* f) {
 bool close_output(Stream& out) {
   // The compressor's last bytes reach the file only when it is closed.
   bool ok = out.file == out.raw || close_written(out.file);
+  out.encoder = nullptr;
   return close_written(out.raw) && ok;
 }

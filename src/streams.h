@@ -17,6 +17,7 @@ struct Stream {
   bool standard = false;  // named "-": standard input or output
   bool created = false;   // output: this run made the file (removed if abandoned)
   Format format = Format::kPlain;
+  Encoder* encoder = nullptr;      // output: file's compressor, null when plain
   std::unique_ptr<char[]> buffer;  // stdio's buffers: must outlive file and raw
   std::unique_ptr<char[]> raw_buffer;
 };
@@ -68,6 +69,10 @@ bool truncate_opened(int fd, const struct stat& st, bool created);
 // Closes an output that the run abandons before writing to it, removing the
 // file if this run created it.
 void abandon_output(const char* name, Stream& out);
+
+// Pushes everything written to file so far through its compressor (if any)
+// into raw and raw to its file; false if any write to them has failed.
+bool sync_output(FILE* file, Encoder* encoder, FILE* raw);
 
 // Closes a stream we wrote; false if any write to it or the close failed.
 bool close_written(FILE* f);

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "molstamp.h"
+#include "annotate.h"
 
 namespace {
 
@@ -15,36 +15,45 @@ int fake_key(const char* inchi, char* key) {
   return status;
 }
 
-// Runs annotate_line on one line and collects what it wrote and counted.
+// What annotate_line wrote and counted for one line.
 struct Annotated {
   std::string out, log;
   int64_t added = 10, failed = 20;  // not zero: the counters must only grow
+  std::string line;                 // the line afterwards
 };
 
-// Calls write(out, log, key) with memory streams; fills a.out and a.log.
-template <class Write>
-void capture(Annotated& a, Write write) {
+// Runs annotate_line on a copy of line, with memory streams for the output
+// and the log.
+Annotated annotate(const std::string& line, int64_t number, LineFormat format,
+                   KeyFunction compute) {
+  Annotated result;
+  result.line = line;  // writable, with its NUL
   char* out_text = nullptr;
   char* log_text = nullptr;
   size_t out_size = 0, log_size = 0;
   FILE* out = open_memstream(&out_text, &out_size);
-  FILE* log = open_memstream(&log_text, &log_size);
-  char key[256];
-  write(out, log, key);
+  Annotator a;
+  a.format = format;
+  a.compute = compute;
+  a.log = open_memstream(&log_text, &log_size);
+  a.added = result.added;
+  a.failed = result.failed;
+  EXPECT_TRUE(annotate_line(a, result.line.data(), static_cast<uint32_t>(result.line.size()),
+                            number, out));
   fclose(out);
-  fclose(log);
-  a.out.assign(out_text, out_size);
-  a.log.assign(log_text, log_size);
+  fclose(a.log);
+  result.out.assign(out_text, out_size);
+  result.log.assign(log_text, log_size);
+  result.added = a.added;
+  result.failed = a.failed;
   std::free(out_text);
   std::free(log_text);
+  return result;
 }
 
+// The key line alone that a whole line gets.
 Annotated annotate(const char* line, int64_t line_number, KeyFunction compute) {
-  Annotated a;
-  capture(a, [&](FILE* out, FILE* log, char* key) {
-    annotate_line(line, line_number, out, log, key, a.added, a.failed, compute);
-  });
-  return a;
+  return annotate(line, line_number, LineFormat{true, 0, false}, compute);
 }
 
 struct StatusCase {
@@ -209,28 +218,18 @@ const LineCase kLineCases[] = {
     {"\xef\xbb\xbf" "cid\tInC0", 2, false, true, "\xef\xbb\xbf" "cid\tInC0\tInChIKey\n", "", 0, 0, 1},
 };
 
-// Runs write_line on a copy of line and collects what it wrote and counted.
-struct Written : Annotated {
-  std::string line;  // the line afterwards
-};
-
-Written write(const std::string& line, uint32_t field, bool no_copy, bool header,
-              KeyFunction compute, int64_t number = 7) {
-  Written w;
-  w.line = line;  // writable, with its NUL
-  capture(w, [&](FILE* out, FILE* log, char* key) {
-    write_line(w.line.data(), static_cast<uint32_t>(w.line.size()), number, header,
-               LineFormat{no_copy, field}, out, log, key, w.added, w.failed, compute);
-  });
-  return w;
+// What annotate_line makes of one line as the case says; a header is line 1.
+Annotated write(const std::string& line, uint32_t field, bool no_copy, bool header,
+                KeyFunction compute, int64_t number = 7) {
+  return annotate(line, header ? 1 : number, LineFormat{no_copy, field, header}, compute);
 }
 
-TEST(WriteLine, LinesAndTableRows) {
+TEST(AnnotateLine, LinesAndTableRows) {
   for (const LineCase& c : kLineCases) {
     SCOPED_TRACE(testing::PrintToString(c.line) + " line " + std::to_string(c.number) + " field " +
                  std::to_string(c.field) +
                  (c.no_copy ? " -n" : "") + (c.header ? " header" : ""));
-    Written w = write(c.line, c.field, c.no_copy, c.header, fake_key, c.number);
+    Annotated w = write(c.line, c.field, c.no_copy, c.header, fake_key, c.number);
     EXPECT_EQ(w.out, c.out);
     EXPECT_EQ(w.log, c.log);
     EXPECT_EQ(w.added, 10 + c.added);
@@ -239,9 +238,9 @@ TEST(WriteLine, LinesAndTableRows) {
   }
 }
 
-TEST(WriteLine, RealLibraryKeysATableField) {
+TEST(AnnotateLine, RealLibraryKeysATableField) {
   std::string row = "241\t"s + kRealCases[0].inchi + "\tbenzene";
-  Written w = write(row, 2, false, false, library_key);
+  Annotated w = write(row, 2, false, false, library_key);
   EXPECT_EQ(w.out, row + "\t" + kRealCases[0].key + "\n");
   EXPECT_EQ(w.log, "");
   EXPECT_EQ(w.added, 11);

@@ -4,6 +4,7 @@
 #ifndef MOLSTAMP_LINE_MODEL_H
 #define MOLSTAMP_LINE_MODEL_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,23 @@ inline std::vector<std::string> model_lines(const std::string& bytes) {
   }
   if (pending) lines.push_back(line);
   return lines;
+}
+
+// For each line of model_lines, the input offset just past its line end.
+inline std::vector<uint64_t> model_line_ends(const std::string& bytes) {
+  std::vector<uint64_t> ends;
+  bool pending = false;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' || bytes[i] == '\n') {
+      if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+      ends.push_back(i + 1);
+      pending = false;
+    } else {
+      pending = true;
+    }
+  }
+  if (pending) ends.push_back(bytes.size());
+  return ends;
 }
 
 #endif

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "molstamp.h"
+#include "line_model.h"
+#include "line_reader.h"
 
 namespace {
 
@@ -30,21 +31,20 @@ struct Stream {
 };
 
 struct Reader {
-  char* buffer = nullptr;
-  uint32_t capacity = 0;
-  int error = -1;
-  uint32_t length = 0;
-  ~Reader() { std::free(buffer); }
-  const char* next(FILE* f) { return read_text_line(f, buffer, capacity, error, length); }
+  LineBuffer b;
+  std::vector<uint64_t> ends;  // b.end after each line
+  ~Reader() { std::free(b.data); }
+  const char* next(FILE* f) { return read_text_line(f, b); }
   // Every line up to the end, with its full length; checks the clean end.
   Lines all(FILE* f) {
     Lines lines;
     while (const char* line = next(f)) {
-      EXPECT_EQ(line, buffer);
-      EXPECT_EQ(line[length], '\0');
-      lines.emplace_back(line, length);
+      EXPECT_EQ(line, b.data);
+      EXPECT_EQ(line[b.length], '\0');
+      lines.emplace_back(line, b.length);
+      ends.push_back(b.end);
     }
-    EXPECT_EQ(error, kReadOk);
+    EXPECT_EQ(b.error, kReadOk);
     return lines;
   }
 };
@@ -87,6 +87,7 @@ TEST(ReadTextLine, SplitsAtEveryLineEndWhateverTheStreamBuffer) {
       Stream s(c.input, buffer_size);
       Reader r;
       EXPECT_EQ(r.all(s.f), c.lines);
+      EXPECT_EQ(r.ends, model_line_ends(c.input));
       EXPECT_EQ(r.next(s.f), nullptr);  // stays at the end
     }
   }
@@ -118,9 +119,9 @@ TEST(ReadTextLine, BufferGrowsByDoublingAndNeverShrinks) {
   Reader r;
   for (const Step& step : steps) {
     ASSERT_NE(r.next(s.f), nullptr);
-    EXPECT_EQ(r.length, step.line_bytes);
-    EXPECT_EQ(std::string(r.buffer, r.length), std::string(step.line_bytes, 'a'));
-    EXPECT_EQ(r.capacity, step.capacity_after);
+    EXPECT_EQ(r.b.length, step.line_bytes);
+    EXPECT_EQ(std::string(r.b.data, r.b.length), std::string(step.line_bytes, 'a'));
+    EXPECT_EQ(r.b.capacity, step.capacity_after);
   }
   EXPECT_EQ(r.next(s.f), nullptr);
 }
@@ -162,11 +163,11 @@ TEST(ReadTextLine, ReadErrorIsNotTheEndOfInput) {
     ASSERT_NE(f, nullptr);
     Reader r;
     Lines lines;
-    while (r.next(f)) lines.emplace_back(r.buffer, r.length);
+    while (r.next(f)) lines.emplace_back(r.b.data, r.b.length);
     EXPECT_EQ(lines, c.lines);
-    EXPECT_EQ(r.error, kReadFailed);
+    EXPECT_EQ(r.b.error, kReadFailed);
     EXPECT_EQ(r.next(f), nullptr);
-    EXPECT_EQ(r.error, kReadFailed);
+    EXPECT_EQ(r.b.error, kReadFailed);
     fclose(f);
   }
 }

@@ -1,23 +1,18 @@
 // Fuzzes one candidate line through annotate_line and the real library:
-// no crash, no write past the 256-byte key buffer, and every key written
-// has the InChIKey shape.
+// no crash, no write past the key buffer, and every key written has the
+// InChIKey shape.
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
-#include "molstamp.h"
+#include "annotate.h"
+#include "fuzz_util.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "annotate check failed: %s\n", what);
-    abort();
-  }
-}
 
 // 14 letters, '-', 10 letters, '-', 1 letter.
 bool key_shaped(const std::string& key) {
@@ -34,22 +29,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The line as the reader hands it over: NUL-terminated, "InC" in front.
   std::string line = "InC" + std::string(reinterpret_cast<const char*>(data), size);
   line.resize(strlen(line.c_str()));
-
   char* out_text = nullptr;
   char* log_text = nullptr;
   size_t out_size = 0, log_size = 0;
   FILE* out = open_memstream(&out_text, &out_size);
-  FILE* log = open_memstream(&log_text, &log_size);
-  // Heap-allocated at exactly 256 bytes so that the address sanitizer
-  // catches any write past it.
-  char* key = static_cast<char*>(malloc(256));
-  int64_t added = 0, failed = 0;
-  annotate_line(line.c_str(), 1, out, log, key, added, failed);
+  // Heap-allocated at exactly its size, so that the address sanitizer
+  // catches any write past the key buffer.
+  auto* a = static_cast<Annotator*>(malloc(sizeof(Annotator)));
+  new (a) Annotator;
+  a->format.no_copy = true;
+  a->log = open_memstream(&log_text, &log_size);
+  check(annotate_line(*a, line.data(), static_cast<uint32_t>(line.size()), 1, out), "annotated");
   fclose(out);
-  fclose(log);
+  fclose(a->log);
   std::string written(out_text, out_size);
-  check(added + failed == 1, "one count per candidate");
-  if (added == 1) {
+  check(a->added + a->failed == 1, "one count per candidate");
+  if (a->added == 1) {
     check(written.size() == 9 + 27 + 1 && written.compare(0, 9, "InChIKey=") == 0 &&
               written.back() == '\n',
           "one key line");
@@ -57,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     check(written.empty(), "nothing written for a failed key");
   }
-  free(key);
+  a->~Annotator();
+  free(a);
   free(out_text);
   free(log_text);
   return 0;

@@ -13,25 +13,10 @@
 #include <vector>
 
 #include "codec.h"
+#include "fuzz_util.h"
 #include "line_model.h"
-#include "molstamp.h"
 
 namespace {
-
-void check(bool ok, const char* what) {
-  if (!ok) {
-    fprintf(stderr, "decoder check failed: %s\n", what);
-    abort();
-  }
-}
-
-int memory_file(const std::string& bytes) {
-  int fd = memfd_create("fuzz", 0);
-  check(fd >= 0, "memfd");
-  check(write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()), "write");
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
 
 std::string compress(Encoder* e, const std::string& bytes) {
   std::string out;
@@ -48,13 +33,8 @@ std::vector<std::string> read_lines(const std::string& stored, size_t max_read, 
   check(in != nullptr, "decoder");
   std::vector<char> stdio_buffer(4096);
   setvbuf(in, stdio_buffer.data(), _IOFBF, stdio_buffer.size());
-  std::vector<std::string> lines;
-  char* buffer = nullptr;
-  uint32_t capacity = 0, length = 0;
-  while (const char* line = read_text_line(in, buffer, capacity, error, length))
-    lines.emplace_back(line, length);
+  std::vector<std::string> lines = serial_lines(in, error);
   fclose(in);
-  free(buffer);
   return lines;
 }
 

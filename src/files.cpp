@@ -1,0 +1,156 @@
+// Opening a run's files safely, and closing them with every write checked.
+#include "files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace {
+
+constexpr const char* kDefaultOutputName = "InChIKeys.txt";
+
+// A refusal found before anything is written: the message and the status.
+struct Refusal {
+  const char* message = nullptr;
+  int status = 0;
+};
+
+// What the console and the output must not be, judged before the output is
+// opened: the input, through a standard stream as much as by name; nor may
+// an existing output be the log.
+Refusal refuse_before_opening(const Files& s, const Destination& out, const Destination& log) {
+  if (descriptor_is(fileno(s.console), s.in.st)) {
+    if (s.console == stdout) return {"* Error: standard output is the input file!\n", 3};
+    return {"* Error: standard error is the input file!\n", 4};
+  }
+  if (out.exists && same_regular_file(out.st, s.in.st))
+    return {"* Error: output file is the input file!\n", 3};
+  // Before the output is opened: opening a FIFO would wait for a reader.
+  if (out.exists && log.exists && same_file(out.st, log.st))
+    return {"* Error: log file is the output file!\n", 4};
+  return {};
+}
+
+// What the log and the console must not be, judged once the output is open
+// (and so exists): the input, or the output's own file or pipe.
+Refusal refuse_log(const Files& s, const Destination& log) {
+  if (log.exists && same_regular_file(log.st, s.in.st))
+    return {"* Error: log file is the input file!\n", 4};
+  if (log.exists && same_file(log.st, s.out.st)) return {"* Error: log file is the output file!\n", 4};
+  struct stat console;
+  if (s.console == stderr && fstat(STDERR_FILENO, &console) == 0 && same_file(console, s.out.st))
+    return {"* Error: standard error is the output file!\n", 4};
+  return {};
+}
+
+// Where a refusal may be said: the console, unless it is the input; then
+// standard error, unless it is the input too (standard output, when the
+// console left it, is the output: no message goes there).
+FILE* safe_console(const Files& s) {
+  if (!descriptor_is(fileno(s.console), s.in.st)) return s.console;
+  if (s.console == stdout && !descriptor_is(STDERR_FILENO, s.in.st)) return stderr;
+  return nullptr;
+}
+
+// Opens the output, then the log, refusing a log that is the input or the
+// output; nothing is truncated yet.
+Refusal open_output_and_log(Files& s, const char* output_name, const Destination& out,
+                            const char* log_name, bool& log_created) {
+  if (!open_output(output_name, out, s.out)) return {"* Error: could not open output file!\n", 3};
+  Destination log = find_destination(log_name, STDERR_FILENO);  // the output may be new
+  Refusal refusal = refuse_log(s, log);
+  if (refusal.status != 0) return refusal;
+  if (log.standard_fd >= 0) {
+    s.log = log.standard_fd == STDOUT_FILENO ? stdout : stderr;
+    return {};
+  }
+  int fd = open_for_writing(log_name, log_created);
+  s.log = fd < 0 ? nullptr : fdopen(fd, "w");
+  if (s.log != nullptr) return {};
+  if (fd >= 0) close(fd);
+  if (log_created) unlink(log_name);
+  return {"* Error: could not open log file!\n", 4};
+}
+
+// Empties the output and log files that held something, now that every
+// file of the run is open.
+Refusal truncate_files(const Files& s, bool log_created) {
+  if (s.out.raw != stdout && s.out.raw != stderr &&
+      !truncate_opened(fileno(s.out.raw), s.out.st, s.out.created))
+    return {"* Error: could not open output file!\n", 3};
+  struct stat st;
+  if (s.log != stdout && s.log != stderr &&
+      (fstat(fileno(s.log), &st) != 0 || !truncate_opened(fileno(s.log), st, log_created)))
+    return {"* Error: could not open log file!\n", 4};
+  return {};
+}
+
+// Opens input, output and log in that order. Everything that would write
+// over the input or mix the log or console into the output is refused, and
+// every file opened, before any file is truncated; a file this run created
+// for a run it abandons is removed. Returns 0, or the exit status after
+// reporting the failure.
+}  // namespace
+
+// Started with standard input, output or error closed, our own files would
+// take those descriptors and console messages would land in the output file.
+void hold_standard_descriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    const char* hold = fd == STDERR_FILENO ? "/dev/full" : "/dev/null";
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open(hold, O_RDWR) != fd) return;
+  }
+}
+
+int open_files(const Options& o, Files& s) {
+  const char* output_name = o.output_name == nullptr ? kDefaultOutputName : o.output_name;
+  const char* log_name = o.log_name == nullptr || o.log_name[0] == '\0' ? "-" : o.log_name;
+  Destination out = find_destination(output_name, STDOUT_FILENO);
+  // Standard output as the output carries the annotated copy and nothing else.
+  if (out.standard_fd == STDOUT_FILENO) s.console = stderr;
+  if (o.input_name == nullptr || !open_input(o.input_name, s.in)) {
+    fprintf(s.console, "* Error: could not open input file!\n");
+    return 2;
+  }
+  Refusal refusal = refuse_before_opening(s, out, find_destination(log_name, STDERR_FILENO));
+  FILE* say = safe_console(s);
+  if (o.output_name == nullptr && say != nullptr)
+    fprintf(say, "* Warning: got no output file name, using '%s'.\n", kDefaultOutputName);
+  bool log_created = false;
+  if (refusal.status == 0) refusal = open_output_and_log(s, output_name, out, log_name, log_created);
+  if (refusal.status == 0) refusal = truncate_files(s, log_created);
+  if (refusal.status == 0) return 0;
+  if (say != nullptr) fputs(refusal.message, say);
+  if (s.log != nullptr && s.log != stdout && s.log != stderr) {
+    fclose(s.log);
+    if (log_created) unlink(log_name);
+  }
+  s.log = nullptr;
+  if (s.out.file != nullptr) abandon_output(output_name, s.out);
+  fclose(s.in.file);
+  return refusal.status;
+}
+
+
+int close_files(Files& f, int status) {
+  FILE* console = f.console;
+  fclose(f.in.file);
+  if (!close_output(f.out)) {
+    fputs(f.out.standard ? "* Error: could not write standard output!\n"
+                         : "* Error: could not write output file!\n",
+          console);
+    status = 5;
+  }
+  if (f.log != stderr && f.log != stdout && !close_written(f.log)) {
+    fprintf(console, "* Error: could not write log file!\n");
+    status = 5;
+  }
+  // Standard error stands for the log file (or the console): a warning lost
+  // there is as incomplete a run as one lost in a file.
+  if ((f.log == stderr || console == stderr) && ferror(stderr)) {
+    fprintf(console, "* Error: could not write standard error!\n");
+    status = 5;
+  }
+  return status;
+}

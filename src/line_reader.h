@@ -1,0 +1,35 @@
+// The serial line reader: the input, a line at a time, into one buffer that
+// only ever grows.
+#ifndef MOLSTAMP_LINE_READER_H
+#define MOLSTAMP_LINE_READER_H
+
+#include <cstdint>
+#include <cstdio>
+
+// The longest line the tool holds, in bytes.
+constexpr uint32_t kMaxLineBytes = 2147483647u;
+
+// Why a reader gave no more lines.
+enum ReadError : int {
+  kReadOk = 0,       // no failure: the end of the input
+  kReadTooLong = 1,  // the line could not be held (memory or length limit)
+  kReadFailed = 2,   // the input stream reported a read error
+};
+
+// The one growable line buffer of a run; owned by the run, filled by the reader.
+struct LineBuffer {
+  char* data = nullptr;   // heap block, null until the first read
+  uint32_t capacity = 0;  // size of data; 4096 times a power of two
+  uint32_t length = 0;    // bytes of the current line, NULs included
+  int error = kReadOk;    // one of ReadError after each read
+  uint64_t end = 0;       // input bytes read up to the end of the current line, its line end included
+};
+
+// Reads the next line of in into b (growing the buffer by doubling as
+// needed), terminated by a NUL, with its byte count in b.length; LF, CR LF
+// and a lone CR each end a line. Returns b.data, or null at the end of the
+// input (error kReadOk), when the line cannot be held (kReadTooLong) or on a
+// read error (kReadFailed).
+char* read_text_line(FILE* in, LineBuffer& b);
+
+#endif

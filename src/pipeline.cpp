@@ -1,0 +1,410 @@
+// The block pipeline. The reader (the calling thread) fills slots with blocks
+// of whole lines; workers annotate each block into memory with their own
+// annotator (and compress it for a .gz or .zst output), marking where
+// progress prints and checkpoints fall; the writer thread brings the blocks
+// onto the serial road in input order. Locks are taken once per block, never
+// per line.
+#include "pipeline.h"
+
+#include <malloc.h>
+#include <pthread.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "block_reader.h"
+#include "line_reader.h"
+#include "progress.h"
+
+namespace {
+
+// A block this much larger than usual holds a very long line: the writer
+// annotates it straight into the output, so that the line is not held twice.
+constexpr size_t kLongBlockBytes = 4 * kBlockBytes;
+constexpr size_t kMiB = size_t{1} << 20;
+constexpr size_t kThreadStack = 2 * kMiB;
+// The address space a thread costs: its stack and two slots (a block, its
+// annotated copy, compressed copy and log).
+constexpr size_t kThreadBytes = kThreadStack + 3 * kMiB;
+// What the run needs beyond the address space in use when it starts, as a
+// serial run would.
+constexpr size_t kSerialReserve = 16 * kMiB;
+// Each malloc arena of glibc reserves this much address space (and twice
+// that while it is being made).
+constexpr size_t kArenaBytes = 64 * kMiB;
+
+// The address space the process uses now; a lot when it cannot be read.
+size_t address_space_in_use() {
+  FILE* f = fopen("/proc/self/statm", "r");
+  unsigned long pages = 0;
+  bool known = f != nullptr && fscanf(f, "%lu", &pages) == 1;
+  if (f != nullptr) fclose(f);
+  return known ? pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 1024 * kMiB;
+}
+
+// How many workers to start, decided before anything is read. Under an
+// address-space limit (ulimit -v, as cluster schedulers set), every thread
+// that calls malloc would get its own 64 MiB arena, and the library does not
+// survive a malloc that fails: start only the threads that fit, and cap the
+// arenas at one per worker that can run at once, in at most half of the room
+// left (the rest stays free for long lines). With no arena beside the main
+// one, the workers would queue on its lock and cost more CPU than they
+// save: 0, go serial.
+unsigned affordable_workers(unsigned requested) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return requested;
+  size_t used = address_space_in_use() + kSerialReserve;
+  size_t room = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+  size_t threads = room / kThreadBytes;  // the writer among them
+  unsigned workers = threads > requested ? requested : static_cast<unsigned>(threads > 0 ? threads - 1 : 0);
+  if (workers < 2) return 0;
+  size_t left = room - (workers + 1) * kThreadBytes;
+  auto cores = static_cast<size_t>(sysconf(_SC_NPROCESSORS_ONLN));
+  size_t arenas = left / (2 * kArenaBytes);
+  if (arenas > workers) arenas = workers;
+  if (arenas > cores) arenas = cores;
+  if (arenas == 0) return 0;
+  mallopt(M_ARENA_MAX, static_cast<int>(arenas + 1));
+  return workers;
+}
+
+// A write stream that appends to a string; fails when memory runs out.
+ssize_t append_to_string(void* cookie, const char* buf, size_t size) {
+  try {
+    static_cast<std::string*>(cookie)->append(buf, size);
+  } catch (...) {
+    return -1;
+  }
+  return static_cast<ssize_t>(size);
+}
+
+FILE* open_string_stream(std::string* s) {
+  return fopencookie(s, "w", {nullptr, append_to_string, nullptr, nullptr});
+}
+
+// A line inside a block after which the serial road prints progress or
+// checks its output: where the block's output and log stand there, and its
+// counts up to there.
+struct Mark {
+  int64_t line;
+  size_t out_offset, log_offset;
+  int64_t added, failed;
+  bool progress, checkpoint;
+};
+
+// The slot ring. A slot carries one block from the reader through a worker
+// to the writer, and its state moves only forward around the ring:
+//   kFree   -> kFilled  by the reader, once it has read a block into it;
+//   kFilled -> kDone    by the worker that took it (taken counts those),
+//                       once the block is annotated;
+//   kDone   -> kFree    by the writer, once the block is on the road.
+// Slot number n (counting blocks from 0) is slots[n % slots.size()]. The
+// states and the counters change under the mutex; every other field of a
+// slot belongs to whichever thread its state gives it to (the reader while
+// kFree, its worker while kFilled, the writer while kDone), and needs no lock.
+struct Slot {
+  enum State { kFree, kFilled, kDone };
+  State state = kFree;
+  Block block;
+  bool long_block = false;  // annotated by the writer, straight into the output
+  std::string out;          // the annotated block
+  std::string packed;       // out compressed, for a .gz or .zst output
+  std::string log;          // the block's warnings
+  FILE* out_file = nullptr;  // appends to out
+  FILE* log_file = nullptr;  // appends to log
+  std::vector<Mark> marks;
+  int64_t lines = 0;  // lines annotated: all of the block's, unless memory ran out
+  int64_t added = 0, failed = 0;
+  bool out_of_memory = false;  // a key call ran out of memory after `lines` lines
+  bool broken = false;         // its output could not be held or compressed
+};
+
+struct Pipeline {
+  Road& road;
+  Format format;
+  std::mutex m;
+  std::condition_variable block_filled, block_done, slot_free;
+  std::vector<Slot> slots;
+  uint64_t filled = 0;   // blocks handed out by the reader
+  uint64_t taken = 0;    // blocks taken by workers
+  uint64_t written = 0;  // blocks brought onto the road by the writer
+  bool reading_done = false;
+  bool stop = false;  // the writer met a failure: read no more
+
+  Pipeline(Road& r, Format f) : road(r), format(f) {}
+  Slot& slot(uint64_t sequence) { return slots[sequence % slots.size()]; }
+};
+
+// Annotates a slot's block into its out and log with the worker's annotator,
+// marking where progress prints and checkpoints fall.
+void annotate_block(Slot& slot, Annotator& a) {
+  slot.marks.clear();
+  a.added = a.failed = 0;
+  a.out_of_memory = false;
+  a.log = slot.log_file;
+  slot.lines = 0;
+  int64_t number = slot.block.first_line;
+  uint64_t previous = slot.block.start;
+  for_each_line(slot.block, [&](char* line, uint32_t length, uint64_t end) {
+    if (a.out_of_memory || !annotate_line(a, line, length, number, slot.out_file)) return;
+    ++slot.lines;
+    bool progress = is_progress_line(number);
+    bool checkpoint = is_checkpoint(previous, end);
+    if (progress || checkpoint) {
+      fflush(slot.out_file);
+      fflush(slot.log_file);
+      slot.marks.push_back(
+          {number, slot.out.size(), slot.log.size(), a.added, a.failed, progress, checkpoint});
+    }
+    previous = end;
+    ++number;
+  });
+  fflush(slot.out_file);
+  fflush(slot.log_file);
+  slot.added = a.added;
+  slot.failed = a.failed;
+  slot.out_of_memory = a.out_of_memory;
+}
+
+// A worker's part: the slot's block annotated, and compressed when the
+// output is.
+void annotate_slot(Slot& slot, Annotator& a, Encoder* encoder) {
+  slot.out.clear();
+  slot.log.clear();
+  slot.packed.clear();
+  slot.broken = false;
+  clearerr(slot.out_file);
+  clearerr(slot.log_file);
+  if (slot.long_block) return;  // the writer's
+  annotate_block(slot, a);
+  slot.broken = ferror(slot.out_file) != 0 || ferror(slot.log_file) != 0;
+  if (encoder != nullptr && !slot.out.empty() &&
+      !encode_block(encoder, slot.out.data(), slot.out.size(), slot.packed)) {
+    slot.broken = true;
+  }
+}
+
+void* worker_main(void* arg) {
+  Pipeline& p = *static_cast<Pipeline*>(arg);
+  Annotator a;
+  a.format = p.road.annotator->format;
+  a.compute = p.road.annotator->compute;
+  a.out_of_memory_stops = true;
+  Encoder* encoder = p.format == Format::kPlain ? nullptr : new_encoder(p.format);
+  bool no_encoder = p.format != Format::kPlain && encoder == nullptr;
+  for (;;) {
+    Slot* slot;
+    {
+      std::unique_lock<std::mutex> lock(p.m);
+      p.block_filled.wait(lock, [&] { return p.taken < p.filled || p.reading_done; });
+      if (p.taken == p.filled) break;
+      slot = &p.slot(p.taken++);
+    }
+    // Out of memory in a thread must not end the process: the block is lost,
+    // and the run will say that the output is incomplete.
+    try {
+      annotate_slot(*slot, a, encoder);
+    } catch (...) {
+      slot->broken = true;
+    }
+    if (no_encoder) slot->broken = true;
+    {
+      std::lock_guard<std::mutex> lock(p.m);
+      slot->state = Slot::kDone;
+      p.block_done.notify_all();
+    }
+  }
+  free_encoder(encoder);
+  return nullptr;
+}
+
+// A long block: its lines travel the road one by one, as in the serial run,
+// into its own gzip member or zstd frame when the output is compressed.
+void travel_long_block(Pipeline& p, Slot& slot) {
+  Road& r = p.road;
+  Road own = r;
+  if (p.format != Format::kPlain) own.out = open_encoder(r.raw, p.format, &own.encoder);
+  if (own.out == nullptr) {
+    r.annotator->out_of_memory = true;
+    return;
+  }
+  bool going = true;
+  for_each_line(slot.block, [&](char* line, uint32_t length, uint64_t end) {
+    going = going && travel(own, line, length, end);
+  });
+  // A failed write shows in raw's error state, as for any other block.
+  if (own.out != r.raw) fclose(own.out);
+  r.lines = own.lines;
+  r.end = own.end;
+  r.stopped = own.stopped;
+}
+
+// Brings an annotated block onto the road: its output and log up to each
+// mark, then the mark's progress print or checkpoint, as the serial road
+// makes them. False when the run must stop.
+bool bring_block(Pipeline& p, Slot& slot) {
+  Road& r = p.road;
+  Annotator& a = *r.annotator;
+  // A block whose output could not be held: memory ran out in its worker.
+  if (slot.broken) {
+    a.out_of_memory = true;
+    return false;
+  }
+  if (slot.long_block) {
+    travel_long_block(p, slot);
+    return !r.stopped && !a.out_of_memory;
+  }
+  bool packed = p.format != Format::kPlain;
+  if (packed) fwrite_unlocked(slot.packed.data(), 1, slot.packed.size(), r.raw);
+  size_t out_at = 0, log_at = 0;
+  auto bring_to = [&](size_t out_offset, size_t log_offset) {
+    if (!packed) fwrite_unlocked(slot.out.data() + out_at, 1, out_offset - out_at, r.raw);
+    fwrite(slot.log.data() + log_at, 1, log_offset - log_at, a.log);
+    out_at = out_offset;
+    log_at = log_offset;
+  };
+  for (const Mark& mark : slot.marks) {
+    bring_to(mark.out_offset, mark.log_offset);
+    r.lines = mark.line;
+    if (mark.progress) print_progress(r.console, mark.line, r.terminal);
+    if (mark.checkpoint && !output_holds(r)) {
+      a.added += mark.added;
+      a.failed += mark.failed;
+      return false;
+    }
+  }
+  bring_to(slot.out.size(), slot.log.size());
+  r.lines = slot.block.first_line + slot.lines - 1;
+  r.end = slot.block.start + slot.block.size;
+  a.added += slot.added;
+  a.failed += slot.failed;
+  a.out_of_memory = slot.out_of_memory;
+  return !slot.out_of_memory;
+}
+
+void* writer_main(void* arg) {
+  Pipeline& p = *static_cast<Pipeline*>(arg);
+  for (;;) {
+    Slot* slot;
+    bool going;
+    {
+      std::unique_lock<std::mutex> lock(p.m);
+      p.block_done.wait(lock, [&] {
+        return (p.written < p.filled && p.slot(p.written).state == Slot::kDone) ||
+               (p.reading_done && p.written == p.filled);
+      });
+      if (p.written == p.filled) break;
+      slot = &p.slot(p.written);
+      going = !p.stop;  // after a failure, blocks are only handed back
+    }
+    if (going) {
+      try {
+        going = bring_block(p, *slot);
+      } catch (...) {
+        p.road.annotator->out_of_memory = true;
+        going = false;
+      }
+    }
+    // A long line's buffer is not kept for the blocks that follow.
+    if (slot->long_block) release(slot->block);
+    {
+      std::lock_guard<std::mutex> lock(p.m);
+      if (!going) p.stop = true;
+      slot->state = Slot::kFree;
+      ++p.written;
+      p.slot_free.notify_all();
+    }
+  }
+  return nullptr;
+}
+
+// The reader: fills free slots in turn until the input ends or fails, or
+// the writer stops the run. Returns the reader's ReadError.
+int read_all(Pipeline& p, FILE* in) {
+  Splitter sp;
+  for (uint64_t sequence = 0;; ++sequence) {
+    Slot& slot = p.slot(sequence);
+    {
+      std::unique_lock<std::mutex> lock(p.m);
+      p.slot_free.wait(lock, [&] { return slot.state == Slot::kFree || p.stop; });
+      if (p.stop) break;
+    }
+    if (!read_block(in, sp, slot.block)) break;
+    slot.long_block = slot.block.size > kLongBlockBytes;
+    {
+      std::unique_lock<std::mutex> lock(p.m);
+      slot.state = Slot::kFilled;
+      ++p.filled;
+      p.block_filled.notify_one();
+      // One long line at a time: its block goes out before another is read,
+      // so that a run of them is held once, as in the serial run.
+      if (slot.long_block) p.slot_free.wait(lock, [&] { return p.written == p.filled || p.stop; });
+    }
+    if (sp.done) break;
+  }
+  int error = sp.error;
+  release(sp);
+  std::lock_guard<std::mutex> lock(p.m);
+  p.reading_done = true;
+  p.block_filled.notify_all();
+  p.block_done.notify_all();
+  return error;
+}
+
+bool start_thread(pthread_t& thread, void* (*body)(void*), Pipeline& p) {
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  pthread_attr_setstacksize(&attr, kThreadStack);
+  bool ok = pthread_create(&thread, &attr, body, &p) == 0;
+  pthread_attr_destroy(&attr);
+  return ok;
+}
+
+}  // namespace
+
+bool annotate_parallel(FILE* in, Road& road, Format format, unsigned workers, int& read_error) {
+  workers = affordable_workers(workers);
+  if (workers < 2) return false;
+  Pipeline p(road, format);
+  // Enough slots that every worker has one at work and one waiting, and the
+  // reader and the writer one each.
+  p.slots.resize(2 * workers + 2);
+  bool ok = true;
+  for (Slot& slot : p.slots) {
+    slot.out_file = open_string_stream(&slot.out);
+    slot.log_file = open_string_stream(&slot.log);
+    ok = ok && slot.out_file != nullptr && slot.log_file != nullptr;
+  }
+  // The writer's long blocks stop the run when memory runs out, as blocks
+  // annotated by the workers do.
+  road.annotator->out_of_memory_stops = true;
+  std::vector<pthread_t> threads(workers + 1);
+  size_t started = 0;
+  while (ok && started < threads.size()) {
+    ok = start_thread(threads[started], started == 0 ? writer_main : worker_main, p);
+    if (ok) ++started;
+  }
+  if (ok) {
+    read_error = read_all(p, in);
+  } else {
+    // Not every thread could start: the started ones see an empty input,
+    // and the caller goes serial, since nothing has been read.
+    std::lock_guard<std::mutex> lock(p.m);
+    p.reading_done = true;
+    p.block_filled.notify_all();
+    p.block_done.notify_all();
+  }
+  for (size_t i = 0; i < started; ++i) pthread_join(threads[i], nullptr);
+  road.annotator->out_of_memory_stops = false;
+  for (Slot& slot : p.slots) {
+    if (slot.out_file != nullptr) fclose(slot.out_file);
+    if (slot.log_file != nullptr) fclose(slot.log_file);
+    release(slot.block);
+  }
+  return ok;
+}

@@ -1,0 +1,37 @@
+// The serial road: annotated lines go into the run's final streams in input
+// order, each line's output and warnings, then its progress print and, at a
+// checkpoint, a check of the output and log. The serial run travels it a
+// line at a time; so does the pipeline's writer, which also brings whole
+// annotated blocks onto it.
+#ifndef MOLSTAMP_ROAD_H
+#define MOLSTAMP_ROAD_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "annotate.h"
+#include "codec.h"
+
+struct Road {
+  Annotator* annotator = nullptr;  // its log is the run's log
+  FILE* out = nullptr;             // where annotated lines go
+  Encoder* encoder = nullptr;      // out's compressor, or null
+  FILE* raw = nullptr;             // the file under out (out itself when plain)
+  FILE* console = nullptr;
+  bool terminal = false;   // the console is a terminal: progress shows at once
+  int64_t lines = 0;       // lines travelled: the run's count
+  uint64_t end = 0;        // input offset at the end of the last line travelled
+  bool stopped = false;    // the output or log failed at a checkpoint
+};
+
+// Takes one line, ending at input offset end, along the road; false when the
+// run must stop: a checkpoint found the output or log failed (stopped), or a
+// key call ran out of memory where that stops the run.
+bool travel(Road& r, char* line, uint32_t length, uint64_t end);
+
+// The checkpoint check: pushes the output through its compressor to its
+// file and flushes the log; false, with stopped set, if any write to either
+// has failed.
+bool output_holds(Road& r);
+
+#endif
