@@ -188,6 +188,59 @@ def streams_table(tool, inchi, out, work, pairs):
         print(f"| {name} | {peak_rss(cmd, stdin) / 1024:.1f} MiB | <= 8 MiB |")
 
 
+def limited(cmd, kib):
+    """cmd under an address-space limit of kib KiB (ulimit -v)."""
+    return ["sh", "-c", f"ulimit -v {kib} && exec \"$@\"", "sh"] + cmd
+
+
+def edges_table(tool, inchi, out, work, pairs):
+    """The edges: a 200 MB line under -j2 against -j1 (wall time, from a file
+    and from a pipe); a reader that leaves early (how soon the run stops);
+    -jN under an address-space limit against -j1 (CPU)."""
+    long_line = os.path.join(work, "long200.txt")
+    with open(long_line, "wb") as f:
+        for _ in range(200):
+            f.write(b"a" * (1000 * 1000))
+        f.write(b"\nInChI=1S/H2O/h1H2\n")
+    print("| 200 MB line | -j1 wall | -j2 wall | ratio | goal |")
+    print("|---|---|---|---|---|")
+    for name, cmd, feeder in (("from a file", [long_line, out], None),
+                              ("from a pipe", ["-", out], ["cat", long_line])):
+        walls = {}
+        for jobs in ("1", "2"):
+            times = []
+            for _ in range(3):
+                start = time.monotonic()
+                measure([tool, "-j" + jobs] + cmd, remove=out, feeder=feeder)
+                times.append(time.monotonic() - start)
+            walls[jobs] = statistics.median(times)
+        print(f"| {name} | {walls['1']:.2f} s | {walls['2']:.2f} s "
+              f"| {walls['2'] / walls['1']:.2f} | <= 1.5 |")
+    print()
+    gz = inchi + ".gz"
+    if not os.path.exists(gz):
+        subprocess.run(f"gzip -c {inchi} > {gz}", shell=True, check=True)
+    print("| a reader that leaves early: (trap '' PIPE; molstamp -jN in.gz -) \\| head -1 "
+          "| wall | lines processed | status |")
+    print("|---|---|---|---|")
+    for jobs in ("1", "2", "8"):
+        start = time.monotonic()
+        subprocess.run(["sh", "-c", f"trap '' PIPE; {{ {tool} -j{jobs} {gz} - 2>{out}.err; "
+                        f"echo $? > {out}.status; }} | head -1 >/dev/null"], check=True)
+        wall = time.monotonic() - start
+        done = [l for l in open(out + ".err") if l.startswith("Completed processing")]
+        status = open(out + ".status").read().strip()
+        print(f"| -j{jobs} | {wall:.2f} s | {done[0].strip() if done else '?'} | {status} |")
+    print()
+    print("| under ulimit -v 400000, 1 worker vs N | -j1 CPU | -jN CPU | ratio | goal |")
+    print("|---|---|---|---|---|")
+    for jobs in ("2", "16"):
+        t1, tn, r = paired(lambda: measure(limited([tool, "-j1", inchi, out], 400000), remove=out),
+                           lambda: measure(limited([tool, "-j" + jobs, inchi, out], 400000),
+                                           remove=out), pairs)
+        print(f"| -j{jobs} | {t1:.3f} s | {tn:.3f} s | {1 / r:.3f} | <= 1.2 |")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True, help="release build directory")
@@ -195,7 +248,7 @@ def main():
     ap.add_argument("--lines", type=int, default=1_000_000)
     ap.add_argument("--pairs", type=int, default=7)
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
-    ap.add_argument("--sections", default="plain,table,streams,parallel,peers",
+    ap.add_argument("--sections", default="plain,table,streams,parallel,edges,peers",
                     help="which tables to measure, comma-separated")
     args = ap.parse_args()
     sections = args.sections.split(",")
@@ -264,6 +317,10 @@ def main():
             print()
             parallel_table(tool, os.path.join(args.build, "molstamp_stages"), inchi, out, work,
                            args.pairs)
+        if "edges" in sections:
+            print()
+            edges_table(tool, inchi, out, work, args.pairs)
+            print()
         if "peers" in sections and t_tool is not None:
             print("| peer (one run, same InChI file) | CPU time | per line |")
             print("|---|---|---|")

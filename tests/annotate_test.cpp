@@ -239,11 +239,14 @@ TEST(AnnotateLine, LinesAndTableRows) {
 }
 
 TEST(AnnotateLine, RealLibraryKeysATableField) {
-  std::string row = "241\t"s + kRealCases[0].inchi + "\tbenzene";
-  Annotated w = write(row, 2, false, false, library_key);
-  EXPECT_EQ(w.out, row + "\t" + kRealCases[0].key + "\n");
-  EXPECT_EQ(w.log, "");
-  EXPECT_EQ(w.added, 11);
+  // A NUL in an earlier field must not hide the keyed one.
+  for (const std::string& id : {"241"s, "a\0b"s}) {
+    std::string row = id + "\t" + kRealCases[0].inchi + "\tbenzene";
+    Annotated w = write(row, 2, false, false, library_key);
+    EXPECT_TRUE(w.out == row + "\t" + kRealCases[0].key + "\n") << testing::PrintToString(w.out);
+    EXPECT_EQ(w.log, "");
+    EXPECT_EQ(w.added, 11);
+  }
 }
 
 }  // namespace

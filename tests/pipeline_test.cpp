@@ -1,10 +1,17 @@
 // End to end: -j N against -j1, byte for byte, in every mode and failure.
+#include "pipeline.h"
+
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "annotate.h"
 #include "harness.h"
+#include "road.h"
 
 namespace {
 
@@ -57,7 +64,142 @@ TEST(Parallel, FailuresMatchTheSerialRun) {
   };
   for (const Case& c : cases) expect_same_in_parallel(dir, c.args, {}, c.unpack, 5);
 }
+
+// The serial run logs a line's warning before its progress print; so must
+// every parallel run, where the two come from different threads.
+TEST(Parallel, WarningComesBeforeItsLinesProgressPrint) {
+  std::string text;
+  for (int i = 0; i < 4999; ++i) text += "x\n";
+  Scratch dir;
+  write_file(dir / "in.txt", text + "InChI=1S/\nlast\n");
+  const std::string stderr_bytes =
+      "Processing 'in.txt'...\n"
+      "Warning: could not compute InChIKey for the line #5000 (unresolved program error)\n"
+      "5000        \r" +
+      summary(5001, 0, 1);
+  for (const char* jobs : {"-j1", "-j2", "-j3"}) {
+    SCOPED_TRACE(jobs);
+    Outcome o = dir.run({jobs, "in.txt", "-"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(mask_elapsed(o.err), stderr_bytes);
+  }
+}
+
+// An output that fills the stdio buffer exactly before its last line end: a
+// flush that fails empties the buffer, so only the stream's error state says
+// that the bytes were lost.
+TEST(Parallel, OutputFillingTheBufferExactlyIntoAFullDiskFails) {
+  Scratch dir;
+  write_file(dir / "in.txt", std::string(262144, 'a') + "\n");
+  for (const char* jobs : {"-j1", "-j2"}) {
+    SCOPED_TRACE(jobs);
+    Outcome copied = dir.run({jobs, "in.txt", "/dev/full"});
+    EXPECT_EQ(copied.status, 5);
+    EXPECT_EQ(copied.console(), summary(1, 0, 0) + "* Error: could not write output file!\n");
+  }
+}
+
+// Once the output or log cannot be written, the run stops reading soon, at
+// the same line with any number of threads.
+TEST(Parallel, StopsSoonAfterAWriteErrorAtTheSameLine) {
+  const int kLines = 300000;
+  Scratch dir;
+  write_file(dir / "in.txt", named_benzene(kLines) + "InChI=1S/\n");  // a warning for the log
+  shell(dir, "gzip -c in.txt > in.gz && ln -s /dev/full full.zst");
+  Env broken;
+  broken.broken_pipe = true;
+  struct Case {
+    std::vector<std::string> args;
+    Env env;
+  };
+  const Case cases[] = {
+      {{"in.gz", "-"}, broken},
+      {{"-n", "in.txt", "/dev/full"}, {}},
+      {{"in.txt", "full.zst"}, {}},
+      {{"in.txt", "out.txt", "/dev/full"}, {}},
+  };
+  for (const Case& c : cases) {
+    expect_same_in_parallel(dir, c.args, c.env, "", 5);
+    Outcome o = dir.run(c.args, c.env);
+    std::string console = c.env.broken_pipe ? o.err : o.out;
+    size_t at = console.find("Completed processing of ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_LT(std::stol(console.substr(at + 24)), kLines / 10) << console;
+  }
+}
+
+// A key call out of memory in a parallel run ends the run there: the lines
+// before it are written as the serial run writes them, then the run stops.
+TEST(Parallel, KeyCallOutOfMemoryEndsTheRun) {
+  // "InC4" answers the library's out-of-memory status; other candidates a key.
+  KeyFunction fake = [](const char* inchi, char* key) {
+    if (std::strcmp(inchi, "InC4") == 0) return kKeyOutOfMemory;
+    std::snprintf(key, 256, "KEY");
+    return 0;
+  };
+  for (int64_t failing : {1, 2, 4999, 5000, 70001}) {
+    SCOPED_TRACE(failing);
+    std::string text, expected;
+    for (int64_t i = 1; i <= 100000; ++i) {
+      std::string line = i == failing ? "InC4" : i % 3 ? "InChI" : "name";
+      text += line + "\n";
+      if (i < failing) expected += line + "\n" + (i % 3 ? "InChIKey=KEY\n" : "");
+    }
+    FILE* in = fmemopen(text.data(), text.size(), "rb");
+    char* out_text = nullptr;
+    char* console_text = nullptr;
+    size_t out_size = 0, console_size = 0;
+    Annotator a;
+    a.compute = fake;
+    a.log = stderr;
+    Road road;
+    road.annotator = &a;
+    road.out = road.raw = open_memstream(&out_text, &out_size);
+    road.console = open_memstream(&console_text, &console_size);
+    int read_error = -1;
+    ASSERT_TRUE(annotate_parallel(in, road, Format::kPlain, 3, read_error));
+    fclose(in);
+    fclose(road.out);
+    fclose(road.console);
+    EXPECT_TRUE(a.out_of_memory);
+    EXPECT_FALSE(a.out_of_memory_stops);  // only while the pipeline runs
+    EXPECT_EQ(road.lines, failing - 1);
+    EXPECT_EQ(a.added, (failing - 1) - (failing - 1) / 3);
+    EXPECT_TRUE(std::string(out_text, out_size) == expected);
+    std::string progress;
+    for (int64_t n = 5000; n < failing; n += 5000) progress += std::to_string(n) + "        \r";
+    EXPECT_EQ(std::string(console_text, console_size), progress);
+    std::free(out_text);
+    std::free(console_text);
+  }
+}
+
 #ifndef MOLSTAMP_SANITIZED  // the sanitizers' shadow memory needs the address space
+// Under an address-space limit, -jN gives the -j1 result, never a signal;
+// where the limit leaves -j1 (10 MiB) less than a few MiB per worker to
+// spare, it may also fail cleanly (status 5).
+TEST(Parallel, MemorySweep) {
+  std::string seed = read_file(fs::path(MOLSTAMP_SOURCE_DIR) / "bench/data/nci-5k.inchi");
+  std::string text;
+  for (int i = 0; i < 32; ++i) text += seed;  // 160,000 real InChI lines
+  Scratch dir;
+  write_file(dir / "in.txt", text + "InChI=1S/\n");
+  Snapshot expected = snapshot(dir, {"-j1", "in.txt", "out.txt", "log.txt"}, {}, "cat out.txt");
+  ASSERT_EQ(expected.status, 0);
+  for (rlim_t megabytes : {24, 32, 48, 64, 100, 200, 400}) {
+    for (const char* jobs : {"-j1", "-j2", "-j4", "-j16"}) {
+      SCOPED_TRACE(std::string(jobs) + " under " + std::to_string(megabytes) + " MB");
+      Env limited;
+      limited.address_limit = megabytes << 20;
+      Snapshot got = snapshot(dir, {jobs, "in.txt", "out.txt", "log.txt"}, limited, "cat out.txt");
+      EXPECT_TRUE(got.status == 0 || (got.status == 5 && megabytes < 100)) << got.status;
+      if (got.status == 0) {
+        EXPECT_TRUE(got == expected);
+      }
+    }
+  }
+}
+
 TEST(Parallel, RunsUnderATightAddressSpace) {
   Scratch dir;
   // A line too long for memory: the lines before it, the same message.

@@ -209,9 +209,19 @@ TEST(Run, HundredMegabyteLineIsCopiedWhole) {
       for (size_t i = 0; i < kLine / chunk.size(); ++i) in << chunk;
       in << end << "InChI=1S/H2O/h1H2";
     }
-    for (const std::string jobs : {"-j1", "-j2"}) {
-      SCOPED_TRACE(jobs);
-      Outcome o = dir.run({jobs, "in.txt", "out.txt"});
+    Env piped = from("in.txt");
+    piped.stdin_pipe = true;
+    struct Run {
+      std::vector<std::string> args;
+      Env env;
+    };
+    // From a pipe too, where the line arrives 64 KiB at a time.
+    const Run runs[] = {{{"-j1", "in.txt", "out.txt"}, {}},
+                        {{"-j2", "in.txt", "out.txt"}, {}},
+                        {{"-j2", "-", "out.txt"}, piped}};
+    for (const Run& r : runs) {
+      SCOPED_TRACE(testing::PrintToString(r.args));
+      Outcome o = dir.run(r.args, r.env);
       EXPECT_EQ(o.status, 0);
       EXPECT_EQ(o.console(), summary(end.empty() ? 1 : 2, end.empty() ? 0 : 1, 0));
       std::string tail = end.empty()
@@ -225,6 +235,7 @@ TEST(Run, HundredMegabyteLineIsCopiedWhole) {
     }
   }
 }
+
 // Table mode over the same kind of random bytes, TABs included, keyed on a
 // field drawn at random: one row out per row in, with the model's keys.
 TEST(Run, RandomTableMatchesTheModel) {
