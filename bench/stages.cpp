@@ -30,8 +30,8 @@ size_t read_all(const char* name, double& seconds) {
   size_t bytes = 0;
   while (read_block(in.file, sp, b)) bytes += b.size;
   seconds = now() - start;
-  release(b);
-  release(sp);
+  free_block(b);
+  free_splitter(sp);
   fclose(in.file);
   return bytes;
 }
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   std::remove(name.c_str());
   printf("writer: %.0f MB/s%s\n", static_cast<double>(text.size()) / seconds / 1e6,
          ok ? "" : " (write failed)");
-  release(b);
-  release(sp);
+  free_block(b);
+  free_splitter(sp);
   return 0;
 }

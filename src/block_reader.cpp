@@ -41,12 +41,12 @@ size_t take_available(FILE* in, char* to, size_t room) {
 
 }  // namespace
 
-void release(Block& b) {
+void free_block(Block& b) {
   std::free(b.data);
   b = Block{};
 }
 
-void release(Splitter& sp) {
+void free_splitter(Splitter& sp) {
   std::free(sp.carry);
   sp.carry = nullptr;
   sp.carry_size = sp.carry_capacity = 0;

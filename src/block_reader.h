@@ -28,15 +28,17 @@ struct Splitter {
   size_t block_bytes = kBlockBytes;
   char* carry = nullptr;  // bytes read past the end of the last block
   size_t carry_size = 0, carry_capacity = 0;
-  int64_t lines = 0;    // lines in the blocks so far
-  uint64_t bytes = 0;   // input bytes in the blocks so far
-  int error = 0;        // a ReadError, once the input cannot go on
-  bool done = false;    // the end of the input or an error was met
+  int64_t lines = 0;   // lines in the blocks so far
+  uint64_t bytes = 0;  // input bytes in the blocks so far
+  int error = 0;       // a ReadError, once the input cannot go on
+  bool done = false;   // the end of the input or an error was met
 };
 
-// Frees the buffers of a block or a splitter.
-void release(Block& b);
-void release(Splitter& sp);
+// Frees a block's buffer; the block can be read into again.
+void free_block(Block& b);
+
+// Frees the splitter's carry.
+void free_splitter(Splitter& sp);
 
 // Reads the next block from in into b, reusing its buffer, with the line
 // reader's rules: LF, CR LF (also across two reads) and a lone CR end a line;

@@ -257,8 +257,9 @@ bool gzip_write(Encoder& e, const char* data, size_t n, Push push) {
 
 bool zstd_write(Encoder& e, const char* data, size_t n, Push push) {
   ZSTD_inBuffer in{data, n, 0};
-  ZSTD_EndDirective directive =
-      push == Push::kEnd ? ZSTD_e_end : push == Push::kFlush ? ZSTD_e_flush : ZSTD_e_continue;
+  ZSTD_EndDirective directive = push == Push::kEnd     ? ZSTD_e_end
+                                : push == Push::kFlush ? ZSTD_e_flush
+                                                       : ZSTD_e_continue;
   size_t left = 0;
   do {
     ZSTD_outBuffer out{e.out, kWriteChunk, 0};

@@ -38,7 +38,8 @@ Refusal refuse_before_opening(const Files& s, const Destination& out, const Dest
 Refusal refuse_log(const Files& s, const Destination& log) {
   if (log.exists && same_regular_file(log.st, s.in.st))
     return {"* Error: log file is the input file!\n", 4};
-  if (log.exists && same_file(log.st, s.out.st)) return {"* Error: log file is the output file!\n", 4};
+  if (log.exists && same_file(log.st, s.out.st))
+    return {"* Error: log file is the output file!\n", 4};
   struct stat console;
   if (s.console == stderr && fstat(STDERR_FILENO, &console) == 0 && same_file(console, s.out.st))
     return {"* Error: standard error is the output file!\n", 4};
@@ -118,7 +119,8 @@ int open_files(const Options& o, Files& s) {
   if (o.output_name == nullptr && say != nullptr)
     fprintf(say, "* Warning: got no output file name, using '%s'.\n", kDefaultOutputName);
   bool log_created = false;
-  if (refusal.status == 0) refusal = open_output_and_log(s, output_name, out, log_name, log_created);
+  if (refusal.status == 0)
+    refusal = open_output_and_log(s, output_name, out, log_name, log_created);
   if (refusal.status == 0) refusal = truncate_files(s, log_created);
   if (refusal.status == 0) return 0;
   if (say != nullptr) fputs(refusal.message, say);
@@ -131,7 +133,6 @@ int open_files(const Options& o, Files& s) {
   fclose(s.in.file);
   return refusal.status;
 }
-
 
 int close_files(Files& f, int status) {
   FILE* console = f.console;

@@ -22,7 +22,7 @@ struct LineBuffer {
   uint32_t capacity = 0;  // size of data; 4096 times a power of two
   uint32_t length = 0;    // bytes of the current line, NULs included
   int error = kReadOk;    // one of ReadError after each read
-  uint64_t end = 0;       // input bytes read up to the end of the current line, its line end included
+  uint64_t end = 0;  // input bytes read up to the end of the current line, its line end included
 };
 
 // Reads the next line of in into b (growing the buffer by doubling as

@@ -61,7 +61,8 @@ unsigned affordable_workers(unsigned requested) {
   size_t used = address_space_in_use() + kSerialReserve;
   size_t room = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
   size_t threads = room / kThreadBytes;  // the writer among them
-  unsigned workers = threads > requested ? requested : static_cast<unsigned>(threads > 0 ? threads - 1 : 0);
+  unsigned workers =
+      threads > requested ? requested : static_cast<unsigned>(threads > 0 ? threads - 1 : 0);
   if (workers < 2) return 0;
   size_t left = room - (workers + 1) * kThreadBytes;
   auto cores = static_cast<size_t>(sysconf(_SC_NPROCESSORS_ONLN));
@@ -111,10 +112,10 @@ struct Slot {
   enum State { kFree, kFilled, kDone };
   State state = kFree;
   Block block;
-  bool long_block = false;  // annotated by the writer, straight into the output
-  std::string out;          // the annotated block
-  std::string packed;       // out compressed, for a .gz or .zst output
-  std::string log;          // the block's warnings
+  bool long_block = false;   // annotated by the writer, straight into the output
+  std::string out;           // the annotated block
+  std::string packed;        // out compressed, for a .gz or .zst output
+  std::string log;           // the block's warnings
   FILE* out_file = nullptr;  // appends to out
   FILE* log_file = nullptr;  // appends to log
   std::vector<Mark> marks;
@@ -311,7 +312,7 @@ void* writer_main(void* arg) {
       }
     }
     // A long line's buffer is not kept for the blocks that follow.
-    if (slot->long_block) release(slot->block);
+    if (slot->long_block) free_block(slot->block);
     {
       std::lock_guard<std::mutex> lock(p.m);
       if (!going) p.stop = true;
@@ -348,7 +349,7 @@ int read_all(Pipeline& p, FILE* in) {
     if (sp.done) break;
   }
   int error = sp.error;
-  release(sp);
+  free_splitter(sp);
   std::lock_guard<std::mutex> lock(p.m);
   p.reading_done = true;
   p.block_filled.notify_all();
@@ -404,7 +405,7 @@ bool annotate_parallel(FILE* in, Road& road, Format format, unsigned workers, in
   for (Slot& slot : p.slots) {
     if (slot.out_file != nullptr) fclose(slot.out_file);
     if (slot.log_file != nullptr) fclose(slot.log_file);
-    release(slot.block);
+    free_block(slot.block);
   }
   return ok;
 }

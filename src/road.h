@@ -18,10 +18,10 @@ struct Road {
   Encoder* encoder = nullptr;      // out's compressor, or null
   FILE* raw = nullptr;             // the file under out (out itself when plain)
   FILE* console = nullptr;
-  bool terminal = false;   // the console is a terminal: progress shows at once
-  int64_t lines = 0;       // lines travelled: the run's count
-  uint64_t end = 0;        // input offset at the end of the last line travelled
-  bool stopped = false;    // the output or log failed at a checkpoint
+  bool terminal = false;  // the console is a terminal: progress shows at once
+  int64_t lines = 0;      // lines travelled: the run's count
+  uint64_t end = 0;       // input offset at the end of the last line travelled
+  bool stopped = false;   // the output or log failed at a checkpoint
 };
 
 // Takes one line, ending at input offset end, along the road; false when the

@@ -82,8 +82,8 @@ void annotate(RunState& s) {
   const Options& o = s.options;
   s.annotator.format = LineFormat{o.no_copy, o.table_field, o.header};
   s.annotator.log = f.log;
-  s.road = Road{&s.annotator, f.out.file, f.out.encoder, f.out.raw, f.console,
-                isatty(fileno(f.console)) != 0};
+  s.road = Road{&s.annotator, f.out.file, f.out.encoder,
+                f.out.raw,    f.console,  isatty(fileno(f.console)) != 0};
   fprintf(f.log, "Processing '%s'...\n", o.input_name);
   s.start = std::time(nullptr);
   unsigned workers = o.jobs;

@@ -1,9 +1,9 @@
+#include "annotate.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
-
-#include "annotate.h"
 
 namespace {
 
@@ -38,8 +38,8 @@ Annotated annotate(const std::string& line, int64_t number, LineFormat format,
   a.log = open_memstream(&log_text, &log_size);
   a.added = result.added;
   a.failed = result.failed;
-  EXPECT_TRUE(annotate_line(a, result.line.data(), static_cast<uint32_t>(result.line.size()),
-                            number, out));
+  EXPECT_TRUE(
+      annotate_line(a, result.line.data(), static_cast<uint32_t>(result.line.size()), number, out));
   fclose(out);
   fclose(a.log);
   result.out.assign(out_text, out_size);
@@ -215,7 +215,12 @@ const LineCase kLineCases[] = {
     {"\xef\xbb\xbf", 0, true, false, "", "", 0, 0, 1},
     {"\xef\xbb\xbfInC0\tx", 1, false, false, "\xef\xbb\xbfInC0\tx\tFAKE-KEY\n", "", 1, 0, 1},
     {"\xef\xbb\xbfid\tInC0", 2, false, false, "\xef\xbb\xbfid\tInC0\tFAKE-KEY\n", "", 1, 0, 1},
-    {"\xef\xbb\xbf" "cid\tInC0", 2, false, true, "\xef\xbb\xbf" "cid\tInC0\tInChIKey\n", "", 0, 0, 1},
+    {"\xef\xbb\xbf"
+     "cid\tInC0",
+     2, false, true,
+     "\xef\xbb\xbf"
+     "cid\tInC0\tInChIKey\n",
+     "", 0, 0, 1},
 };
 
 // What annotate_line makes of one line as the case says; a header is line 1.
@@ -227,8 +232,7 @@ Annotated write(const std::string& line, uint32_t field, bool no_copy, bool head
 TEST(AnnotateLine, LinesAndTableRows) {
   for (const LineCase& c : kLineCases) {
     SCOPED_TRACE(testing::PrintToString(c.line) + " line " + std::to_string(c.number) + " field " +
-                 std::to_string(c.field) +
-                 (c.no_copy ? " -n" : "") + (c.header ? " header" : ""));
+                 std::to_string(c.field) + (c.no_copy ? " -n" : "") + (c.header ? " header" : ""));
     Annotated w = write(c.line, c.field, c.no_copy, c.header, fake_key, c.number);
     EXPECT_EQ(w.out, c.out);
     EXPECT_EQ(w.log, c.log);

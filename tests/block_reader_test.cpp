@@ -38,8 +38,8 @@ std::vector<std::string> blocked_lines(std::string bytes, size_t block_bytes, si
   }
   error = sp.error;
   EXPECT_EQ(ends, model_line_ends(bytes));
-  release(b);
-  release(sp);
+  free_block(b);
+  free_splitter(sp);
   fclose(in);
   return lines;
 }
@@ -117,8 +117,8 @@ TEST(ReadBlock, AReadErrorKeepsTheWholeLinesBeforeIt) {
       }
       EXPECT_EQ(lines, c.lines);
       EXPECT_EQ(sp.error, kReadFailed);
-      release(b);
-      release(sp);
+      free_block(b);
+      free_splitter(sp);
       fclose(in);
     }
   }

@@ -109,12 +109,18 @@ TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
     Format format;
   };
   const Case heads[] = {
-      {"\x1f\x8b", Format::kGzip},      {"\x1f\x8b\x08\x00", Format::kGzip},
-      {"\x1f", Format::kPlain},         {"\x28\xb5\x2f\xfd", Format::kZstd},
-      {"\x28\xb5\x2f", Format::kPlain}, {"\x28\xb5\x2f\xfe", Format::kPlain},
-      {"InCh", Format::kPlain},         {"", Format::kPlain},
-      {"\x50\x2a\x4d\x18", Format::kZstd}, {"\x5f\x2a\x4d\x18", Format::kZstd},
-      {"\x60\x2a\x4d\x18", Format::kPlain}, {"\x50\x2a\x4d\x19", Format::kPlain},
+      {"\x1f\x8b", Format::kGzip},
+      {"\x1f\x8b\x08\x00", Format::kGzip},
+      {"\x1f", Format::kPlain},
+      {"\x28\xb5\x2f\xfd", Format::kZstd},
+      {"\x28\xb5\x2f", Format::kPlain},
+      {"\x28\xb5\x2f\xfe", Format::kPlain},
+      {"InCh", Format::kPlain},
+      {"", Format::kPlain},
+      {"\x50\x2a\x4d\x18", Format::kZstd},
+      {"\x5f\x2a\x4d\x18", Format::kZstd},
+      {"\x60\x2a\x4d\x18", Format::kPlain},
+      {"\x50\x2a\x4d\x19", Format::kPlain},
       {"P*M", Format::kPlain},
   };
   for (const Case& c : heads) {
@@ -174,9 +180,9 @@ TEST(Codec, DecodesWhatTheStandardToolsWrite) {
       {"zstd -19 with checksum", filter("zstd -19 -qc --check", text)},
       {"two zstd frames", filter("zstd -qc", a) + filter("zstd -qc --no-check", b)},
       {"pzstd, a skippable frame first", filter("pzstd -q -p 2 -c", text)},
-      {"skippable frames around and between",
-       skippable(0x50, "abc") + filter("zstd -qc", a) + skippable(0x5f, "") +
-           filter("zstd -qc", b) + skippable(0x53, std::string(70'000, 'x'))},
+      {"skippable frames around and between", skippable(0x50, "abc") + filter("zstd -qc", a) +
+                                                  skippable(0x5f, "") + filter("zstd -qc", b) +
+                                                  skippable(0x53, std::string(70'000, 'x'))},
   };
   for (const Case& c : cases) {
     for (size_t max_read : {0, 1, 3, 4096}) {

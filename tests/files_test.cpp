@@ -63,7 +63,7 @@ TEST(Files, RefusesBadCommandLinesAndUnopenableFiles) {
     fs::create_symlink("out.txt", dir / "soft-out.txt");  // dangling until the run
     write_file(dir / "kept.txt", "kept");
     // A file this run created for a run it abandons is gone again.
-    std::set<std::string> files{"in.txt",   "InChIKeys.txt", "sub",     "kept.txt",
+    std::set<std::string> files{"in.txt",   "InChIKeys.txt", "sub",         "kept.txt",
                                 "hard.txt", "soft.txt",      "soft-out.txt"};
 
     Outcome o = dir.run(c.args);
@@ -205,8 +205,18 @@ TEST(Files, StandardStreamsUnderOtherNamesAndRefusals) {
       // The output is standard output under another name: the console moves.
       {{"in.txt", "/dev/stdout"}, into_f, 0, "", to_stderr, {{"f.out", kMixedOutput}}},
       {{"in.txt", "/dev/stdout"}, piped_into_f, 0, "", to_stderr, {{"f.out", kMixedOutput}}},
-      {{"-j2", "in.txt", "/proc/self/fd/1"}, piped_into_f, 0, "", to_stderr, {{"f.out", kMixedOutput}}},
-      {{"in.txt", "kept.txt"}, to("kept.txt"), 0, "", to_stderr, {{"kept.txt", "kept\n" + kMixedOutput}}},
+      {{"-j2", "in.txt", "/proc/self/fd/1"},
+       piped_into_f,
+       0,
+       "",
+       to_stderr,
+       {{"f.out", kMixedOutput}}},
+      {{"in.txt", "kept.txt"},
+       to("kept.txt"),
+       0,
+       "",
+       to_stderr,
+       {{"kept.txt", "kept\n" + kMixedOutput}}},
       {{"in.txt", "-", "/dev/stderr"}, {}, 0, kMixedOutput, to_stderr, {}},
       // Nothing is written over the input through a standard stream.
       {{"in.txt", "out.txt"},
@@ -221,12 +231,20 @@ TEST(Files, StandardStreamsUnderOtherNamesAndRefusals) {
        "* Error: log file is the input file!\n",
        "",
        {{"in.txt", kMixedInput}, {"out.txt", std::nullopt}}},
-      {{"in.txt", "kept.txt"}, stderr_into_in, 4, "* Error: log file is the input file!\n", "",
+      {{"in.txt", "kept.txt"},
+       stderr_into_in,
+       4,
+       "* Error: log file is the input file!\n",
+       "",
        {{"in.txt", kMixedInput}, {"kept.txt", "kept\n"}}},
       {{"in.txt", "-"}, stderr_into_in, 4, "", "", {{"in.txt", kMixedInput}}},
       // A log in the output's FIFO or pipe, or the console in the output.
       {{"in.txt", "fifo", "fifo"}, {}, 4, log_is_out, "", {}},
-      {{"in.txt", "-", "/dev/stdout"}, env([](Env& e) { e.stdout_pipe = true; }), 4, "", log_is_out,
+      {{"in.txt", "-", "/dev/stdout"},
+       env([](Env& e) { e.stdout_pipe = true; }),
+       4,
+       "",
+       log_is_out,
        {}},
       {{"in.txt", "-", "log.txt"},
        env([](Env& e) { e.stderr_on_stdout = true; }),
@@ -235,12 +253,24 @@ TEST(Files, StandardStreamsUnderOtherNamesAndRefusals) {
        "",
        {{"log.txt", std::nullopt}}},
       // Standard error is checked like the log file it stands for.
-      {{"in.txt", "out.txt"}, stderr_full, 5, kMixedSummary + no_stderr, "",
+      {{"in.txt", "out.txt"},
+       stderr_full,
+       5,
+       kMixedSummary + no_stderr,
+       "",
        {{"out.txt", kMixedOutput}}},
-      {{"in.txt", "out.txt", "-"}, env([](Env& e) { e.stderr_closed = true; }), 5,
-       kMixedSummary + no_stderr, "", {{"out.txt", kMixedOutput}}},
+      {{"in.txt", "out.txt", "-"},
+       env([](Env& e) { e.stderr_closed = true; }),
+       5,
+       kMixedSummary + no_stderr,
+       "",
+       {{"out.txt", kMixedOutput}}},
       {{"-j2", "in.txt", "-"}, stderr_full, 5, kMixedOutput, "", {}},
-      {{"in.txt", "out.txt", "log.txt"}, stderr_full, 0, kMixedSummary, "",
+      {{"in.txt", "out.txt", "log.txt"},
+       stderr_full,
+       0,
+       kMixedSummary,
+       "",
        {{"log.txt", kMixedLog}}},
   };
   for (const Case& c : cases) {

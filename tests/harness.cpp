@@ -83,9 +83,9 @@ Outcome Scratch::run(const std::vector<std::string>& args, const Env& env) const
   if (pid == 0) {
     int in_fd =
         open(env.stdin_path.empty() ? "/dev/null" : in_work(env.stdin_path).c_str(), O_RDONLY);
-    int out_fd = env.stdout_path.empty() ? open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
-                                         : open(in_work(env.stdout_path).c_str(),
-                                                O_WRONLY | O_CREAT | O_APPEND, 0644);
+    int out_fd = env.stdout_path.empty()
+                     ? open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)
+                     : open(in_work(env.stdout_path).c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in_fd < 0 || out_fd < 0 || err_fd < 0) _exit(126);
     if (!env.stderr_path.empty()) {

@@ -33,7 +33,8 @@ inline const std::string kUsage =
     "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
     "string.\n";
 
-inline const std::string kNoOutputName = "* Warning: got no output file name, using 'InChIKeys.txt'.\n";
+inline const std::string kNoOutputName =
+    "* Warning: got no output file name, using 'InChIKeys.txt'.\n";
 
 // The summary, with the elapsed seconds written as "T" (see Outcome::console).
 std::string summary(int64_t lines, int64_t added, int64_t failed);
@@ -54,15 +55,15 @@ struct Outcome {
 
 // How a run's standard streams and limits are set up.
 struct Env {
-  std::string stdin_path;       // empty: /dev/null; relative names are in work/
-  std::string stdout_path;      // empty: captured; else appended to, not captured
-  rlim_t address_limit = 0;     // > 0 caps the tool's address space
-  bool console_closed = false;  // start with standard input and output closed
-  bool stdin_pipe = false;      // feed stdin_path through a pipe, not as a file
-  bool broken_pipe = false;     // stdout: a pipe nobody reads, SIGPIPE ignored
-  bool stdout_pipe = false;     // stdout: a pipe into stdout_path (or the capture)
-  std::string stderr_path;      // empty: captured; else appended to, not captured
-  bool stderr_closed = false;   // start with standard error closed
+  std::string stdin_path;         // empty: /dev/null; relative names are in work/
+  std::string stdout_path;        // empty: captured; else appended to, not captured
+  rlim_t address_limit = 0;       // > 0 caps the tool's address space
+  bool console_closed = false;    // start with standard input and output closed
+  bool stdin_pipe = false;        // feed stdin_path through a pipe, not as a file
+  bool broken_pipe = false;       // stdout: a pipe nobody reads, SIGPIPE ignored
+  bool stdout_pipe = false;       // stdout: a pipe into stdout_path (or the capture)
+  std::string stderr_path;        // empty: captured; else appended to, not captured
+  bool stderr_closed = false;     // start with standard error closed
   bool stderr_on_stdout = false;  // 2>&1
 };
 
@@ -112,16 +113,16 @@ inline const std::string kMethane = "InChI=1S/CH4/h1H4";
 // Comments, blank lines, every line end, a NUL byte, a non-candidate, a
 // library failure that is logged (line 6) and one that is not (line 7).
 inline const std::string kMixedInput = "# comment\r\n" + kBenzene + "\r\n\r\n" + kWater +
-                                "\ninchi=1S/H2O/h1H2\nInChI=1S/\rInC\nx\0y\n"s + kMethane;
+                                       "\ninchi=1S/H2O/h1H2\nInChI=1S/\rInC\nx\0y\n"s + kMethane;
 inline const std::string kMixedKeys =
     "InChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N\n"
     "InChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n"
     "InChIKey=VNWKTOKETHGBQD-UHFFFAOYSA-N\n";
 inline const std::string kMixedOutput = "# comment\n" + kBenzene +
-                                 "\nInChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N\n\n" + kWater +
-                                 "\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n"
-                                 "inchi=1S/H2O/h1H2\nInChI=1S/\nInC\nx\0y\n"s +
-                                 kMethane + "\nInChIKey=VNWKTOKETHGBQD-UHFFFAOYSA-N\n";
+                                        "\nInChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N\n\n" + kWater +
+                                        "\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n"
+                                        "inchi=1S/H2O/h1H2\nInChI=1S/\nInC\nx\0y\n"s +
+                                        kMethane + "\nInChIKey=VNWKTOKETHGBQD-UHFFFAOYSA-N\n";
 inline const std::string kMixedLog =
     "Processing 'in.txt'...\n"
     "Warning: could not compute InChIKey for the line #6 (unresolved program error)\n";

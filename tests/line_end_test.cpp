@@ -43,7 +43,8 @@ TEST(LineEnd, NextLineEndAndCountGiveTheModelsLines) {
       std::string(5000, '\r') + "\n",
   };
   for (const std::string& bytes : inputs) {
-    SCOPED_TRACE(testing::PrintToString(bytes.substr(0, 20)) + " of " + std::to_string(bytes.size()));
+    SCOPED_TRACE(testing::PrintToString(bytes.substr(0, 20)) + " of " +
+                 std::to_string(bytes.size()));
     std::vector<std::string> lines;
     const char* p = bytes.data();
     const char* end = p + bytes.size();

@@ -1,3 +1,5 @@
+#include "line_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -6,7 +8,6 @@
 #include <vector>
 
 #include "line_model.h"
-#include "line_reader.h"
 
 namespace {
 

@@ -47,8 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   check(sp.lines == static_cast<int64_t>(blocked.size()), "total line count");
   check(blocked == serial, "blocks give the serial reader's lines");
   check(blocked_ends == serial_ends, "blocks give the serial reader's line end offsets");
-  release(b);
-  release(sp);
+  free_block(b);
+  free_splitter(sp);
   fclose(in);
   return 0;
 }
