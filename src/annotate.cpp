@@ -42,12 +42,13 @@ bool ask_key(Annotator& a, char* line, uint32_t length, int64_t number, bool hea
   char* begin = line;
   char* end = line + length;
   if (f.field > 0 && (header || !find_field(line, length, f.field, begin, end))) return false;
+  // Safe before the field is ended: a TAB or the line's NUL stops the test.
+  if (!is_candidate(begin)) return false;
   char saved = *end;
   *end = '\0';
-  bool asked = is_candidate(begin);
-  if (asked) status = a.compute(begin, a.key);
+  status = a.compute(begin, a.key);
   *end = saved;
-  return asked;
+  return true;
 }
 
 // Counts a key call's outcome and warns of a failure, but for empty input

@@ -3,29 +3,6 @@
 
 #include <cstring>
 
-namespace {
-
-// The first window searched for a line end; it doubles while none is found.
-constexpr size_t kFirstWindow = 256;
-
-}  // namespace
-
-const char* next_line_end(const char* p, const char* end) {
-  // A window that grows keeps one memchr per line for short lines, without
-  // scanning a whole buffer for the LF that a CR-ended file never has.
-  for (size_t window = kFirstWindow;; window *= 2) {
-    auto span = static_cast<size_t>(end - p);
-    if (span > window) span = window;
-    auto lf = static_cast<const char*>(std::memchr(p, '\n', span));
-    if (lf != nullptr) span = static_cast<size_t>(lf - p);
-    auto cr = static_cast<const char*>(std::memchr(p, '\r', span));
-    if (cr != nullptr) return cr;
-    if (lf != nullptr) return lf;
-    p += span;
-    if (p == end) return end;
-  }
-}
-
 size_t last_line_end(const char* data, size_t n, bool at_end) {
   if (!at_end && n > 0 && data[n - 1] == '\r') --n;
   const void* lf = memrchr(data, '\n', n);

@@ -5,10 +5,29 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+// The first window searched for a line end; it doubles while none is found.
+constexpr size_t kFirstLineEndWindow = 256;
 
 // The first LF or CR in [p, end), or end when there is none. Costs about the
-// bytes before it, whichever of the two ends the file uses.
-const char* next_line_end(const char* p, const char* end);
+// bytes before it, whichever of the two ends the file uses: a window that
+// grows keeps one memchr per kind for short lines, without scanning a whole
+// buffer for the LF that a CR-ended file never has. Inline: it runs once per
+// line on both readers.
+inline const char* next_line_end(const char* p, const char* end) {
+  for (size_t window = kFirstLineEndWindow;; window *= 2) {
+    auto span = static_cast<size_t>(end - p);
+    if (span > window) span = window;
+    auto lf = static_cast<const char*>(std::memchr(p, '\n', span));
+    if (lf != nullptr) span = static_cast<size_t>(lf - p);
+    auto cr = static_cast<const char*>(std::memchr(p, '\r', span));
+    if (cr != nullptr) return cr;
+    if (lf != nullptr) return lf;
+    p += span;
+    if (p == end) return end;
+  }
+}
 
 // The bytes taken by the line end at p (p < end): 2 for CR LF, else 1.
 inline size_t line_end_size(const char* p, const char* end) {

@@ -11,6 +11,7 @@
 
 #include "annotate.h"
 #include "codec.h"
+#include "progress.h"
 
 struct Road {
   Annotator* annotator = nullptr;  // its log is the run's log
@@ -24,14 +25,22 @@ struct Road {
   bool stopped = false;   // the output or log failed at a checkpoint
 };
 
-// Takes one line, ending at input offset end, along the road; false when the
-// run must stop: a checkpoint found the output or log failed (stopped), or a
-// key call ran out of memory where that stops the run.
-bool travel(Road& r, char* line, uint32_t length, uint64_t end);
-
 // The checkpoint check: pushes the output through its compressor to its
 // file and flushes the log; false, with stopped set, if any write to either
 // has failed.
 bool output_holds(Road& r);
+
+// Takes one line, ending at input offset end, along the road; false when the
+// run must stop: a checkpoint found the output or log failed (stopped), or a
+// key call ran out of memory where that stops the run. Inline: the serial
+// run's loop is this, once per line.
+inline bool travel(Road& r, char* line, uint32_t length, uint64_t end) {
+  if (!annotate_line(*r.annotator, line, length, r.lines + 1, r.out)) return false;
+  ++r.lines;
+  if (is_progress_line(r.lines)) print_progress(r.console, r.lines, r.terminal);
+  uint64_t previous = r.end;
+  r.end = end;
+  return !is_checkpoint(previous, end) || output_holds(r);
+}
 
 #endif
