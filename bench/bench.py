@@ -188,6 +188,53 @@ def streams_table(tool, inchi, out, work, pairs):
         print(f"| {name} | {peak_rss(cmd, stdin) / 1024:.1f} MiB | <= 8 MiB |")
 
 
+def check_table(tool, seed, work, lines, pairs):
+    """Check mode on a PubChem-like id, InChI, key table whose keys are 1 %
+    wrong: CPU against annotating the same table, -j2 wall against -j1."""
+    keyed = os.path.join(work, "keyed.tsv")
+    table = os.path.join(work, "check.tsv")
+    source = os.path.join(work, "check-source.tsv")
+    seed_lines = open(seed, "rb").read().splitlines()
+    with open(source, "wb") as out:
+        for i in range(len(seed_lines)):
+            out.write(b"%d\t%s\n" % (i + 1, seed_lines[i]))
+    subprocess.run([tool, "-t", "2", source, keyed], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    rows = open(keyed, "rb").read().splitlines()
+    with open(table, "wb") as out:
+        for i in range(lines):
+            row = rows[i % len(rows)]
+            if i % 100 == 7:
+                row = row[:-1] + (b"A" if row[-1:] != b"A" else b"B")
+            out.write(row + b"\n")
+    report = os.path.join(work, "report.tsv")
+    annotated = os.path.join(work, "annotated.tsv")
+    # Status 6 is the check's answer here, not a failure of the bench.
+    check = lambda: measure(["sh", "-c", f"{tool} -c -t 2 {table} {report} >/dev/null 2>&1; "
+                             f"test $? -eq 6"], remove=report)
+    annotate = lambda: measure([tool, "-t", "2", table, annotated], remove=annotated)
+    t_check, t_annotate, r = paired(check, annotate, pairs)
+    print("| check mode (1 % of the keys wrong) | molstamp | reference | ratio | goal |")
+    print("|---|---|---|---|---|")
+    print(f"| -c -t 2 vs -t 2 annotation of the same table | {t_check:.3f} s "
+          f"| {t_annotate:.3f} s | {r:.3f} | <= 1.05 |")
+    walls = {}
+    for jobs in ("1", "2"):
+        times = []
+        for _ in range(pairs):
+            start = time.monotonic()
+            subprocess.run([tool, "-j" + jobs, "-c", "-t", "2", table, report],
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            times.append(time.monotonic() - start)
+        walls[jobs] = statistics.median(times)
+    print(f"| -c -t 2 -j2 vs -j1, wall | {walls['2']:.3f} s | {walls['1']:.3f} s "
+          f"| {walls['2'] / walls['1']:.3f} | <= 0.55 |")
+    rss = subprocess.run(["/usr/bin/time", "-f", "%M", tool, "-c", "-t", "2", table, report],
+                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE).stderr
+    print(f"| peak resident memory, -c -t 2 | {int(rss.decode().split()[-1]) / 1024:.1f} MiB "
+          f"| | | <= 8 MiB |")
+
+
 def limited(cmd, kib):
     """cmd under an address-space limit of kib KiB (ulimit -v)."""
     return ["sh", "-c", f"ulimit -v {kib} && exec \"$@\"", "sh"] + cmd
@@ -248,7 +295,7 @@ def main():
     ap.add_argument("--lines", type=int, default=1_000_000)
     ap.add_argument("--pairs", type=int, default=7)
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
-    ap.add_argument("--sections", default="plain,table,streams,parallel,edges,peers",
+    ap.add_argument("--sections", default="plain,table,check,streams,parallel,edges,peers",
                     help="which tables to measure, comma-separated")
     args = ap.parse_args()
     sections = args.sections.split(",")
@@ -309,6 +356,9 @@ def main():
                   f"| {r_tcopy:.3f} | <= 1.20 |")
             print(f"| peak resident memory, table | "
                   f"{peak_rss([tool, '-t', '2', table, out]) / 1024:.1f} MiB | | | <= 8 MiB |")
+            print()
+        if "check" in sections:
+            check_table(tool, args.seed, work, args.lines, args.pairs)
             print()
         if "streams" in sections:
             streams_table(tool, inchi, out, work, args.pairs)

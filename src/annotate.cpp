@@ -7,13 +7,32 @@
 #include <cinttypes>
 #include <cstring>
 
-namespace {
+#include "check.h"
 
-// Deliberately weak: the library does the real validation.
-bool is_candidate(const char* text) { return text[0] == 'I' && text[1] == 'n' && text[2] == 'C'; }
+void add_counts(Counts& to, const Counts& from) {
+  to.added += from.added;
+  to.failed += from.failed;
+  to.agree += from.agree;
+  to.differ += from.differ;
+  to.missing += from.missing;
+}
 
-// Field (from 1) of a TAB-separated line as [begin, end); false when the
-// line has fewer fields. A line without TAB has only field 1.
+int library_key(const char* inchi, char* key) {
+  // This release can also produce hash extensions; we ask for none, but it
+  // still wants somewhere to write them.
+  char extra1[65];
+  char extra2[65];
+  return GetINCHIKeyFromINCHI(inchi, 0, 0, key, extra1, extra2);
+}
+
+char* text_of(char* line, uint32_t& length, int64_t number) {
+  if (number == 1 && length >= 3 && std::memcmp(line, "\xef\xbb\xbf", 3) == 0) {
+    length -= 3;
+    return line + 3;
+  }
+  return line;
+}
+
 bool find_field(char* line, uint32_t length, uint32_t field, char*& begin, char*& end) {
   char* stop = line + length;
   begin = line;
@@ -27,38 +46,15 @@ bool find_field(char* line, uint32_t length, uint32_t field, char*& begin, char*
   return true;
 }
 
-// Asks the library for the key of a line's text (its field, for tables), if
-// it is a candidate: true, with the library's status, when it was asked. The
-// library reads NUL-terminated text: the field is ended in place, then
-// restored.
-bool ask_key(Annotator& a, char* line, uint32_t length, int64_t number, bool header, int& status) {
-  const LineFormat& f = a.format;
-  // A UTF-8 byte order mark (Windows editors and spreadsheets write one) is
-  // copied, but the text begins after it.
-  if (number == 1 && length >= 3 && std::memcmp(line, "\xef\xbb\xbf", 3) == 0) {
-    line += 3;
-    length -= 3;
-  }
-  char* begin = line;
-  char* end = line + length;
-  if (f.field > 0 && (header || !find_field(line, length, f.field, begin, end))) return false;
-  // Safe before the field is ended: a TAB or the line's NUL stops the test.
-  if (!is_candidate(begin)) return false;
+int key_status(Annotator& a, char* begin, char* end) {
   char saved = *end;
   *end = '\0';
-  status = a.compute(begin, a.key);
+  int status = a.compute(begin, a.key);
   *end = saved;
-  return true;
+  return status;
 }
 
-// Counts a key call's outcome and warns of a failure, but for empty input
-// and a wrong prefix, which are expected on loosely filtered files.
-void count(Annotator& a, int status, int64_t number) {
-  if (status == 0) {
-    ++a.added;
-    return;
-  }
-  ++a.failed;
+void log_failure(const Annotator& a, int status, int64_t number) {
   if (status == 2 || status == 3) return;
   const char* reason = "(unresolved program error)\n";
   if (status == kKeyOutOfMemory) reason = "(not enough memory to treat the string)\n";
@@ -67,21 +63,17 @@ void count(Annotator& a, int status, int64_t number) {
           reason);
 }
 
-}  // namespace
-
-int library_key(const char* inchi, char* key) {
-  // This release can also produce hash extensions; we ask for none, but it
-  // still wants somewhere to write them.
-  char extra1[65];
-  char extra2[65];
-  return GetINCHIKeyFromINCHI(inchi, 0, 0, key, extra1, extra2);
-}
-
 bool annotate_line(Annotator& a, char* line, uint32_t length, int64_t number, FILE* out) {
   const LineFormat& f = a.format;
+  if (f.check) return check_line(a, line, length, number, out);
   bool header = f.header && number == 1;
-  int status = 0;
-  bool asked = ask_key(a, line, length, number, header, status);
+  uint32_t text_length = length;
+  char* begin = text_of(line, text_length, number);
+  char* end = begin + text_length;
+  bool found = f.field == 0 || (!header && find_field(begin, text_length, f.field, begin, end));
+  // Safe before the field is ended: a TAB or the line's NUL stops the test.
+  bool asked = found && is_candidate(begin);
+  int status = asked ? key_status(a, begin, end) : 0;
   if (asked && status == kKeyOutOfMemory && a.out_of_memory_stops) {
     a.out_of_memory = true;
     return false;
@@ -103,6 +95,16 @@ bool annotate_line(Annotator& a, char* line, uint32_t length, int64_t number, FI
     if (keyed) fputs_unlocked(a.key, out);
     putc_unlocked('\n', out);
   }
-  if (asked) count(a, status, number);
+  if (keyed) ++a.counts.added;
+  if (asked && !keyed) {
+    ++a.counts.failed;
+    log_failure(a, status, number);
+  }
   return true;
+}
+
+void end_lines(Annotator& a, int64_t lines, FILE* out) {
+  if (!a.format.check) return;
+  if (lines == 0) write_report_header(out);
+  if (a.pending.held) settle_pending(a, "", 0, out);
 }

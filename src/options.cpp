@@ -41,12 +41,12 @@ const char* number_text(int argc, char** argv, int& i) {
   return argv[++i];
 }
 
-// Reads the number of -t (a field, from 1) or -j (jobs, from 0; more
+// Reads the number of -t or -k (a field, from 1) or -j (jobs, from 0; more
 // threads than any machine has cores would only waste memory) into value.
 bool number_switch(int argc, char** argv, int& i, uint32_t& value, std::string& error) {
-  bool table = argv[i][1] == 't';
-  int64_t lowest = table ? 1 : 0;
-  int64_t highest = table ? INT32_MAX : 4096;
+  bool field = argv[i][1] != 'j';
+  int64_t lowest = field ? 1 : 0;
+  int64_t highest = field ? INT32_MAX : 4096;
   char what[3] = {'-', argv[i][1], '\0'};
   const char* text = number_text(argc, argv, i);
   int64_t number = 0;
@@ -88,10 +88,15 @@ Options parse_options(int argc, char** argv) {
       o.header = true;
       continue;
     }
-    if (a[1] == 't' || a[1] == 'j') {
-      if (number_switch(argc, argv, i, a[1] == 't' ? o.table_field : o.jobs, o.error)) continue;
+    if (a[1] == 't' || a[1] == 'j' || a[1] == 'k') {
+      uint32_t& value = a[1] == 't' ? o.table_field : a[1] == 'j' ? o.jobs : o.key_field;
+      if (number_switch(argc, argv, i, value, o.error)) continue;
       o.action = Action::kBadSwitch;
       return o;
+    }
+    if (std::strcmp(a, "-c") == 0) {
+      o.check = true;
+      continue;
     }
     // Only the second character counts: -nq has always meant -n.
     if (a[1] == 'n') {
@@ -102,9 +107,21 @@ Options parse_options(int argc, char** argv) {
     o.error = std::string("Error: unknown key '") + a[1] + "'\n";
     return o;
   }
+  const char* conflict = nullptr;
   if (o.header && o.table_field == 0) {
+    conflict = "Error: -H needs -t\n";
+  } else if (o.check && o.no_copy) {
+    conflict = "Error: -n does not go with -c\n";
+  } else if (o.key_field != 0 && !o.check) {
+    conflict = "Error: -k needs -c\n";
+  } else if (o.key_field != 0 && o.table_field == 0) {
+    conflict = "Error: -k needs -t\n";
+  } else if (o.key_field != 0 && o.key_field == o.table_field) {
+    conflict = "Error: -k and -t name the same field\n";
+  }
+  if (conflict != nullptr) {
     o.action = Action::kBadSwitch;
-    o.error = "Error: -H needs -t\n";
+    o.error = conflict;
     return o;
   }
   if (i < argc) o.input_name = argv[i];
@@ -126,6 +143,8 @@ void print_usage(FILE* f) {
   fprintf(f, "\n       -t N    table: key field N of TAB-separated lines, as a last field.");
   fprintf(f, "\n       -H      with -t: the first line is a header.");
   fprintf(f, "\n       -j N    N threads (0: one per processor), same output as -j 1.");
+  fprintf(f, "\n       -c      check the keys the input holds; report those that are not theirs.");
+  fprintf(f, "\n       -k M    with -c -t N: the stored key is field M (default N+1).");
   fprintf(f, "\n\n");
   fprintf(f,
           "!This program is only for demo purposes!\nIt only weakly checks if the input is valid "

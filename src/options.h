@@ -21,6 +21,8 @@ struct Options {
   bool no_copy = false;      // -n: write key lines only
   uint32_t table_field = 0;  // -t N: the InChI is field N of TAB-separated lines; 0: whole lines
   bool header = false;       // -H: the first line is the table's header
+  bool check = false;        // -c: check the stored keys instead of annotating
+  uint32_t key_field = 0;    // -k M: with -c -t N, the stored key's field; 0: N + 1
   uint32_t jobs = 1;         // -j N: lines annotated by N threads; 0: one per processor
   const char* input_name = nullptr;   // null when every argument was a switch
   const char* output_name = nullptr;  // null when not given

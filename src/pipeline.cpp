@@ -15,9 +15,11 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "block_reader.h"
+#include "check.h"
 #include "line_reader.h"
 #include "progress.h"
 
@@ -94,7 +96,7 @@ FILE* open_string_stream(std::string* s) {
 struct Mark {
   int64_t line;
   size_t out_offset, log_offset;
-  int64_t added, failed;
+  Counts counts;
   bool progress, checkpoint;
 };
 
@@ -120,7 +122,14 @@ struct Slot {
   FILE* log_file = nullptr;  // appends to log
   std::vector<Mark> marks;
   int64_t lines = 0;  // lines annotated: all of the block's, unless memory ran out
-  int64_t added = 0, failed = 0;
+  Counts counts;
+  // Check mode on line files, where a candidate's stored key is on the line
+  // after it: the block's first line as the stored key of the candidate that
+  // ended the block before (lead_key, or none when lead_is_key_line is
+  // false), and a candidate that ends this block, waiting for the next.
+  bool lead_is_key_line = false;
+  std::string lead_key;
+  PendingCandidate trailing;
   bool out_of_memory = false;  // a key call ran out of memory after `lines` lines
   bool broken = false;         // its output could not be held or compressed
 };
@@ -145,13 +154,21 @@ struct Pipeline {
 // marking where progress prints and checkpoints fall.
 void annotate_block(Slot& slot, Annotator& a) {
   slot.marks.clear();
-  a.added = a.failed = 0;
+  a.counts = Counts{};
   a.out_of_memory = false;
+  a.pending.held = false;
   a.log = slot.log_file;
   slot.lines = 0;
   int64_t number = slot.block.first_line;
   uint64_t previous = slot.block.start;
+  bool lines_checked = a.format.check && a.format.field == 0;
   for_each_line(slot.block, [&](char* line, uint32_t length, uint64_t end) {
+    if (lines_checked && number == slot.block.first_line && number > 1) {
+      size_t n = length;
+      const char* key = key_line_key(line, n);
+      slot.lead_is_key_line = key != nullptr;
+      if (key != nullptr) slot.lead_key.assign(key, n);
+    }
     if (a.out_of_memory || !annotate_line(a, line, length, number, slot.out_file)) return;
     ++slot.lines;
     bool progress = is_progress_line(number);
@@ -160,16 +177,16 @@ void annotate_block(Slot& slot, Annotator& a) {
       fflush(slot.out_file);
       fflush(slot.log_file);
       slot.marks.push_back(
-          {number, slot.out.size(), slot.log.size(), a.added, a.failed, progress, checkpoint});
+          {number, slot.out.size(), slot.log.size(), a.counts, progress, checkpoint});
     }
     previous = end;
     ++number;
   });
   fflush(slot.out_file);
   fflush(slot.log_file);
-  slot.added = a.added;
-  slot.failed = a.failed;
+  slot.counts = a.counts;
   slot.out_of_memory = a.out_of_memory;
+  std::swap(slot.trailing, a.pending);
 }
 
 // A worker's part: the slot's block annotated, and compressed when the
@@ -179,6 +196,8 @@ void annotate_slot(Slot& slot, Annotator& a, Encoder* encoder) {
   slot.log.clear();
   slot.packed.clear();
   slot.broken = false;
+  slot.lead_is_key_line = false;
+  slot.trailing.held = false;
   clearerr(slot.out_file);
   clearerr(slot.log_file);
   if (slot.long_block) return;  // the writer's
@@ -245,6 +264,26 @@ void travel_long_block(Pipeline& p, Slot& slot) {
   r.stopped = own.stopped;
 }
 
+// Check mode on line files: judges the candidate that ended the block
+// before against this block's first line, writing its report line (in a
+// gzip member or zstd frame of its own when the output is compressed) where
+// the serial run writes it, as part of that first line's output. False when
+// memory ran out.
+bool settle_carried(Pipeline& p, const Slot& slot) {
+  Road& r = p.road;
+  FILE* out = r.raw;
+  if (p.format != Format::kPlain) out = open_encoder(r.raw, p.format);
+  if (out == nullptr) {
+    r.annotator->out_of_memory = true;
+    return false;
+  }
+  const std::string& key = slot.lead_key;
+  settle_pending(*r.annotator, slot.lead_is_key_line ? key.data() : "",
+                 slot.lead_is_key_line ? key.size() : 0, out);
+  if (out != r.raw) fclose(out);
+  return true;
+}
+
 // Brings an annotated block onto the road: its output and log up to each
 // mark, then the mark's progress print or checkpoint, as the serial road
 // makes them. False when the run must stop.
@@ -260,6 +299,7 @@ bool bring_block(Pipeline& p, Slot& slot) {
     travel_long_block(p, slot);
     return !r.stopped && !a.out_of_memory;
   }
+  if (a.pending.held && !settle_carried(p, slot)) return false;
   bool packed = p.format != Format::kPlain;
   if (packed) fwrite_unlocked(slot.packed.data(), 1, slot.packed.size(), r.raw);
   size_t out_at = 0, log_at = 0;
@@ -274,17 +314,17 @@ bool bring_block(Pipeline& p, Slot& slot) {
     r.lines = mark.line;
     if (mark.progress) print_progress(r.console, mark.line, r.terminal);
     if (mark.checkpoint && !output_holds(r)) {
-      a.added += mark.added;
-      a.failed += mark.failed;
+      add_counts(a.counts, mark.counts);
       return false;
     }
   }
   bring_to(slot.out.size(), slot.log.size());
   r.lines = slot.block.first_line + slot.lines - 1;
   r.end = slot.block.start + slot.block.size;
-  a.added += slot.added;
-  a.failed += slot.failed;
+  add_counts(a.counts, slot.counts);
   a.out_of_memory = slot.out_of_memory;
+  // A candidate that ends the block waits for the next block's first line.
+  if (slot.trailing.held) std::swap(a.pending, slot.trailing);
   return !slot.out_of_memory;
 }
 

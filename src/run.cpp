@@ -58,10 +58,26 @@ int finish(RunState& s) {
     fprintf(console, "\n* Error: out of memory!");
     status = 5;
   }
+  // A run that stops at a failed write leaves its last candidate unjudged,
+  // whatever the number of threads.
+  if (!s.road.stopped && !s.annotator.out_of_memory)
+    end_lines(s.annotator, s.road.lines, s.road.out);
+  const Counts& c = s.annotator.counts;
+  int64_t checked = c.agree + c.differ + c.missing + c.failed;
+  if (s.options.check && checked == 0) fprintf(console, "\n* Warning: no InChI to check!");
+  // A check that finds a wrong or missing key, or nothing to check, fails.
+  if (s.options.check && status == 0 && checked != c.agree) status = 6;
+  if (s.options.check && status == 0 && checked == 0) status = 6;
   if (status != 0 && s.road.terminal) fflush(console);
   fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.road.lines);
-  fprintf(console, "\nInChIKey: added %" PRId64 ", failed %" PRId64 ".\n", s.annotator.added,
-          s.annotator.failed);
+  if (s.options.check) {
+    fprintf(console,
+            "\nInChIKey: checked %" PRId64 ": agree %" PRId64 ", differ %" PRId64
+            ", missing %" PRId64 ", failed %" PRId64 ".\n",
+            checked, c.agree, c.differ, c.missing, c.failed);
+  } else {
+    fprintf(console, "\nInChIKey: added %" PRId64 ", failed %" PRId64 ".\n", c.added, c.failed);
+  }
   fprintf(console, "\nElapsed time: %ld\n", static_cast<long>(std::time(nullptr) - s.start));
   return close_files(s.files, status);
 }
@@ -80,7 +96,7 @@ int check_stdout(int status) {
 void annotate(RunState& s) {
   Files& f = s.files;
   const Options& o = s.options;
-  s.annotator.format = LineFormat{o.no_copy, o.table_field, o.header};
+  s.annotator.format = LineFormat{o.no_copy, o.table_field, o.header, o.check, o.key_field};
   s.annotator.log = f.log;
   s.road = Road{&s.annotator, f.out.file, f.out.encoder,
                 f.out.raw,    f.console,  isatty(fileno(f.console)) != 0};

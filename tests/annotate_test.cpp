@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -36,16 +37,16 @@ Annotated annotate(const std::string& line, int64_t number, LineFormat format,
   a.format = format;
   a.compute = compute;
   a.log = open_memstream(&log_text, &log_size);
-  a.added = result.added;
-  a.failed = result.failed;
+  a.counts.added = result.added;
+  a.counts.failed = result.failed;
   EXPECT_TRUE(
       annotate_line(a, result.line.data(), static_cast<uint32_t>(result.line.size()), number, out));
   fclose(out);
   fclose(a.log);
   result.out.assign(out_text, out_size);
   result.log.assign(log_text, log_size);
-  result.added = a.added;
-  result.failed = a.failed;
+  result.added = a.counts.added;
+  result.failed = a.counts.failed;
   std::free(out_text);
   std::free(log_text);
   return result;
@@ -250,6 +251,160 @@ TEST(AnnotateLine, RealLibraryKeysATableField) {
     EXPECT_TRUE(w.out == row + "\t" + kRealCases[0].key + "\n") << testing::PrintToString(w.out);
     EXPECT_EQ(w.log, "");
     EXPECT_EQ(w.added, 11);
+  }
+}
+
+// Check mode: the lines of a file, one after another, then their end.
+struct CheckCase {
+  std::vector<std::string> lines;
+  uint32_t field, key_field;
+  bool header;
+  std::string report, log;  // report: after the header line
+  int agree, differ, missing, failed;
+};
+
+const std::string kReportHeader = "line\tverdict\tstored_key\tcomputed_key\tinchi\n";
+const std::string kWarn1 =
+    "Warning: could not compute InChIKey for the line #1 (unresolved program error)\n";
+
+const CheckCase kCheckCases[] = {
+    {{}, 0, 0, false, "", "", 0, 0, 0, 0},  // an empty input's report is its header
+    // Line files: the stored key is on the line after the candidate.
+    {{"InC0", "InChIKey=FAKE-KEY"}, 0, 0, false, "", "", 1, 0, 0, 0},
+    {{"InC0", "InChIKey=OTHER"},
+     0,
+     0,
+     false,
+     "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    {{"InC0"}, 0, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"InC0", "x", "InChIKey=FAKE-KEY"},
+     0,
+     0,
+     false,
+     "1\tmissing\t\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     0,
+     1,
+     0},
+    {{"InC0", "InC0", "InChIKey=FAKE-KEY"},
+     0,
+     0,
+     false,
+     "1\tmissing\t\tFAKE-KEY\tInC0\n",
+     "",
+     1,
+     0,
+     1,
+     0},
+    {{"InC1", "InChIKey=FAKE-KEY"},
+     0,
+     0,
+     false,
+     "1\tfailed\tFAKE-KEY\t\tInC1\n",
+     kWarn1,
+     0,
+     0,
+     0,
+     1},
+    {{"InC2"}, 0, 0, false, "1\tfailed\t\t\tInC2\n", "", 0, 0, 0, 1},
+    // A key line is never a candidate, and one that follows no candidate
+    // (or a key line) is nobody's.
+    {{"InChIKey=FAKE-KEY"}, 0, 0, false, "", "", 0, 0, 0, 0},
+    {{"InC0", "InChIKey=FAKE-KEY", "InChIKey=OTHER"}, 0, 0, false, "", "", 1, 0, 0, 0},
+    // A stored key is compared byte for byte and shown as found.
+    {{"InC0", "InChIKey="}, 0, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"InC0", "InChIKey=fake-key"},
+     0,
+     0,
+     false,
+     "1\tdiffers\tfake-key\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    {{"InC0", "InChIKey=FAKE-KEY "},
+     0,
+     0,
+     false,
+     "1\tdiffers\tFAKE-KEY \tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    {{"InC0", "InChIKey=FAKE-KEY\0"s},
+     0,
+     0,
+     false,
+     "1\tdiffers\tFAKE-KEY\0\tFAKE-KEY\tInC0\n"s,
+     "",
+     0,
+     1,
+     0,
+     0},
+    {{"\xef\xbb\xbfInC0", "InChIKey=FAKE-KEY"}, 0, 0, false, "", "", 1, 0, 0, 0},
+    {{"inC0", "InChIKey=FAKE-KEY"}, 0, 0, false, "", "", 0, 0, 0, 0},
+    {{"InC0\0x"s, "InChIKey=OTHER"},
+     0,
+     0,
+     false,
+     "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    // Tables: the stored key is field N+1, or the field -k names.
+    {{"1\tInC0\tFAKE-KEY"}, 2, 0, false, "", "", 1, 0, 0, 0},
+    {{"1\tInC0\tInChIKey=FAKE-KEY\tx"}, 2, 0, false, "", "", 1, 0, 0, 0},
+    {{"1\tInC0\tOTHER"}, 2, 0, false, "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\n", "", 0, 1, 0, 0},
+    {{"1\tInC0\t"}, 2, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"1\tInC0"}, 2, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"1\tInC0\tInChIKey="}, 2, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"FAKE-KEY\tx\tInC0"}, 3, 1, false, "", "", 1, 0, 0, 0},
+    {{"1\tInC0\tx\tOTHER"}, 2, 4, false, "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\n", "", 0, 1, 0, 0},
+    {{"cid\tInC0\tkey", "1\tInC0\tFAKE-KEY"}, 2, 0, true, "", "", 1, 0, 0, 0},
+    {{"1\tInC1\tFAKE-KEY"}, 2, 0, false, "1\tfailed\tFAKE-KEY\t\tInC1\n", kWarn1, 0, 0, 0, 1},
+    {{"1\tx\tFAKE-KEY", "2\t\tFAKE-KEY", "3"}, 2, 0, false, "", "", 0, 0, 0, 0},
+    {{"1\tInC0\tFAKE-KEY", "InChIKey=OTHER"}, 2, 0, false, "", "", 1, 0, 0, 0},
+};
+
+TEST(CheckLine, EveryVerdictInLinesAndTables) {
+  for (const CheckCase& c : kCheckCases) {
+    SCOPED_TRACE(testing::PrintToString(c.lines) + " field " + std::to_string(c.field) + " key " +
+                 std::to_string(c.key_field) + (c.header ? " header" : ""));
+    char* out_text = nullptr;
+    char* log_text = nullptr;
+    size_t out_size = 0, log_size = 0;
+    FILE* out = open_memstream(&out_text, &out_size);
+    Annotator a;
+    a.format = LineFormat{false, c.field, c.header, true, c.key_field};
+    a.compute = fake_key;
+    a.log = open_memstream(&log_text, &log_size);
+    int64_t number = 0;
+    for (const std::string& line : c.lines) {
+      std::string copy = line;
+      ASSERT_TRUE(annotate_line(a, copy.data(), static_cast<uint32_t>(copy.size()), ++number, out));
+      EXPECT_EQ(copy, line);
+    }
+    end_lines(a, number, out);
+    fclose(out);
+    fclose(a.log);
+    EXPECT_EQ(std::string(out_text, out_size), kReportHeader + c.report);
+    EXPECT_EQ(std::string(log_text, log_size), c.log);
+    EXPECT_EQ(a.counts.agree, c.agree);
+    EXPECT_EQ(a.counts.differ, c.differ);
+    EXPECT_EQ(a.counts.missing, c.missing);
+    EXPECT_EQ(a.counts.failed, c.failed);
+    std::free(out_text);
+    std::free(log_text);
   }
 }
 

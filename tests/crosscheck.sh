@@ -41,5 +41,34 @@ cut -f 4 "$work/table-out.tsv" > "$work/table-keys.txt"
 cut -f 2 "$work/reference.tsv" | cmp - "$work/table-keys.txt"
 cut -f 1-3 "$work/table-out.tsv" | cmp - "$work/table.tsv"
 
-echo "crosscheck: $(wc -l < "$work/reference.tsv") keys agree, as lines and as a table;" \
-  "$(cat "$work/counts.txt")"
+# Check mode: the annotated file and the reference table hold the right keys;
+# with three keys altered, one removed and one InChI broken, exactly those
+# five rows are reported, with their verdicts, and the check fails.
+rows=$(wc -l < "$work/reference.tsv")
+agree="InChIKey: checked $rows: agree $rows, differ 0, missing 0, failed 0."
+"$tool" -c "$work/expected.txt" "$work/report.tsv" > "$work/console.txt" 2> /dev/null
+grep -qxF "$agree" "$work/console.txt"
+"$tool" -c -t 1 "$work/reference.tsv" "$work/report.tsv" > "$work/console.txt" 2> /dev/null
+grep -qxF "$agree" "$work/console.txt"
+test "$(cat "$work/report.tsv")" = "$(printf 'line\tverdict\tstored_key\tcomputed_key\tinchi')"
+awk -F '\t' 'BEGIN { OFS = "\t" }
+  NR == 100 || NR == 5000 || NR == 13000 { $2 = substr($2, 1, 26) "X" }
+  NR == 200 { $2 = "" }
+  NR == 300 { $1 = "InChI=1S/" }
+  { print }' "$work/reference.tsv" > "$work/damaged.tsv"
+status=0
+"$tool" -c -t 1 -j2 "$work/damaged.tsv" "$work/report.tsv" > "$work/console.txt" 2> /dev/null \
+  || status=$?
+test "$status" -eq 6
+grep -qxF "InChIKey: checked $rows: agree $((rows - 5)), differ 3, missing 1, failed 1." \
+  "$work/console.txt"
+cut -f 1,2 "$work/report.tsv" | tail -n +2 > "$work/verdicts.txt"
+printf '100\tdiffers\n200\tmissing\n300\tfailed\n5000\tdiffers\n13000\tdiffers\n' \
+  | cmp - "$work/verdicts.txt"
+awk -F '\t' 'NR == 100 || NR == 200 || NR == 5000 || NR == 13000 { print NR "\t" $2 }' \
+  "$work/reference.tsv" > "$work/computed.txt"
+awk -F '\t' '$2 != "failed" { print $1 "\t" $4 }' "$work/report.tsv" | tail -n +2 \
+  | cmp - "$work/computed.txt"
+
+echo "crosscheck: $rows keys agree, as lines and as a table; $(cat "$work/counts.txt");" \
+  "check mode finds the five damaged rows"

@@ -168,6 +168,13 @@ std::string random_input(size_t size, uint32_t seed) {
       bytes += r % 2 ? "\nInChI=1S/H2O/h1H2" : "\rInChI=1S/";
     } else if (r < 64) {
       bytes += r % 2 ? "\n7\tInChI=1S/H2O/h1H2\t" : "\r\n8\tInChI=1S/CH4/h1H4";
+    } else if (r < 66) {
+      // With their stored keys, right and wrong, for check mode.
+      bytes += r % 2 ? "\nInChI=1S/H2O/h1H2\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N"
+                     : "\rInChI=1S/CH4/h1H4\r\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N";
+    } else if (r < 68) {
+      bytes += r % 2 ? "\n9\tInChI=1S/H2O/h1H2\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\n"
+                     : "\n9\tInChI=1S/CH4/h1H4\tInChIKey=VNWKTOKETHGBQD-UHFFFAOYSA-N";
     } else {
       bytes += static_cast<char>(random());
     }

@@ -29,6 +29,8 @@ inline const std::string kUsage =
     "\n       -t N    table: key field N of TAB-separated lines, as a last field."
     "\n       -H      with -t: the first line is a header."
     "\n       -j N    N threads (0: one per processor), same output as -j 1."
+    "\n       -c      check the keys the input holds; report those that are not theirs."
+    "\n       -k M    with -c -t N: the stored key is field M (default N+1)."
     "\n\n"
     "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
     "string.\n";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,29 @@ TEST(Options, ParsesNumberSwitches) {
       {{"-j", "+3", "in"}, from0 + "'+3'\n", 0, 1, false, false, "(none)"},
       {{"-j", " 3", "in"}, from0 + "' 3'\n", 0, 1, false, false, "(none)"},
       {{"-j", "4097", "in"}, "Error: -j number '4097' is too big\n", 0, 1, false, false, "(none)"},
+      // -c and -k, in any order, and what they do not go with.
+      {{"-c", "-t", "2", "-k", "4", "in"}, "", 2, 1, false, false, "in"},
+      {{"-k4", "-t2", "-c", "in"}, "", 2, 1, false, false, "in"},
+      {{"-c", "-n", "in"}, "Error: -n does not go with -c\n", 0, 1, false, true, "(none)"},
+      {{"-n", "-c", "in"}, "Error: -n does not go with -c\n", 0, 1, false, true, "(none)"},
+      {{"-t2", "-k3", "in"}, "Error: -k needs -c\n", 0, 1, false, false, "(none)"},
+      {{"-c", "-k3", "in"}, "Error: -k needs -t\n", 0, 1, false, false, "(none)"},
+      {{"-c", "-t3", "-k3", "in"},
+       "Error: -k and -t name the same field\n",
+       0,
+       1,
+       false,
+       false,
+       "(none)"},
+      {{"-c", "-t3", "-k0", "in"},
+       "Error: -k takes a number from 1, not '0'\n",
+       0,
+       1,
+       false,
+       false,
+       "(none)"},
+      {{"-c", "-t3", "-k"}, "Error: -k needs a number\n", 0, 1, false, false, "(none)"},
+      {{"-cx", "in"}, "Error: unknown key 'c'\n", 0, 1, false, false, "(none)"},
       {{"-j", "4294967297", "in"},
        "Error: -j number '4294967297' is too big\n",
        0,
@@ -161,6 +185,8 @@ TEST(Options, ParsesNumberSwitches) {
     EXPECT_EQ(o.action, c.error.empty() ? Action::kRun : Action::kBadSwitch);
     EXPECT_EQ(o.error, c.error);
     if (c.error.empty()) {
+      EXPECT_EQ(o.check, std::find(c.args.begin(), c.args.end(), "-c") != c.args.end());
+      EXPECT_EQ(o.key_field, o.check ? 4u : 0u);
       EXPECT_EQ(o.table_field, c.field);
       EXPECT_EQ(o.jobs, c.jobs);
       EXPECT_EQ(o.header, c.header);

@@ -318,4 +318,65 @@ TEST(Run, ExampleTablesGetTheKeysTheyHold) {
   }
 }
 
+// Check mode end to end: the report, the summary and the statuses, with the
+// fault statuses before the check's own.
+TEST(Run, CheckModeReportsAndFails) {
+  const std::string pairs = kBenzene + "\nInChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N\n" + kWater +
+                            "\r\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\r\n";
+  const std::string header = "line\tverdict\tstored_key\tcomputed_key\tinchi\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string console, report;
+  };
+  const std::string checked4 = "\nInChIKey: checked 4: agree 2, differ 0, missing 2, failed 0.\n";
+  const Case cases[] = {
+      {{"-c", "pairs.txt", "report.txt"},
+       0,
+       "\nCompleted processing of 4 lines.\nInChIKey: checked 2: agree 2, differ 0, missing 0, "
+       "failed 0.\n\nElapsed time: T\n",
+       header},
+      {{"-c", "twice.txt", "report.txt"},
+       6,
+       "\nCompleted processing of 7 lines." + checked4 + "\nElapsed time: T\n",
+       header + "5\tmissing\t\tUHOVQNZJYSORNB-UHFFFAOYSA-N\t" + kBenzene +
+           "\n7\tmissing\t\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\t" + kWater + "\n"},
+      // A wrong field checks nothing, and that must not pass.
+      {{"-c", "-t", "9", "pairs.txt", "report.txt"},
+       6,
+       "\n* Warning: no InChI to check!\nCompleted processing of 4 lines.\nInChIKey: checked 0: "
+       "agree 0, differ 0, missing 0, failed 0.\n\nElapsed time: T\n",
+       header},
+      {{"-c", "empty.txt", "report.txt"},
+       6,
+       "\n* Warning: no InChI to check!\nCompleted processing of 0 lines.\nInChIKey: checked 0: "
+       "agree 0, differ 0, missing 0, failed 0.\n\nElapsed time: T\n",
+       header},
+      // A read error after a difference is a failed run first.
+      {{"-c", "cut.gz", "report.txt"},
+       5,
+       "\n* Error: could not read input file!\nCompleted processing of 7 lines." + checked4 +
+           "\nElapsed time: T\n",
+       header + "5\tmissing\t\tUHOVQNZJYSORNB-UHFFFAOYSA-N\t" + kBenzene +
+           "\n7\tmissing\t\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\t" + kWater + "\n"},
+      {{"-c", "-n", "pairs.txt", "report.txt"}, 1, "Error: -n does not go with -c\n" + kUsage, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Scratch dir;
+    write_file(dir / "pairs.txt", pairs);
+    write_file(dir / "twice.txt", pairs + kBenzene + "\nname\n" + kWater);
+    write_file(dir / "empty.txt", "");
+    shell(dir, "{ cat twice.txt; echo; } | gzip -c > cut.gz && echo damage >> cut.gz");
+    Outcome o = dir.run(c.args);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.console(), c.console);
+    if (c.status != 1) {
+      EXPECT_EQ(read_file(dir / "report.txt"), c.report);
+    } else {
+      EXPECT_FALSE(fs::exists(dir / "report.txt"));
+    }
+  }
+}
+
 }  // namespace

@@ -43,8 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fclose(out);
   fclose(a->log);
   std::string written(out_text, out_size);
-  check(a->added + a->failed == 1, "one count per candidate");
-  if (a->added == 1) {
+  check(a->counts.added + a->counts.failed == 1, "one count per candidate");
+  if (a->counts.added == 1) {
     check(written.size() == 9 + 27 + 1 && written.compare(0, 9, "InChIKey=") == 0 &&
               written.back() == '\n',
           "one key line");
