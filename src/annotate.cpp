@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "check.h"
+#include "record_scanner.h"
 
 void add_counts(Counts& to, const Counts& from) {
   to.added += from.added;
@@ -46,6 +47,17 @@ bool find_field(char* line, uint32_t length, uint32_t field, char*& begin, char*
   return true;
 }
 
+bool field_text(const LineFormat& f, char* line, uint32_t length, uint32_t field, std::string& text,
+                char*& begin, char*& end) {
+  if (f.delimiter == '\t') return find_field(line, length, field, begin, end);
+  const char *raw_begin, *raw_end;
+  if (!find_csv_field(line, length, field, f.delimiter, raw_begin, raw_end)) return false;
+  csv_field_text(raw_begin, raw_end, text);
+  begin = text.data();
+  end = begin + text.size();
+  return true;
+}
+
 int key_status(Annotator& a, char* begin, char* end) {
   char saved = *end;
   *end = '\0';
@@ -70,7 +82,8 @@ bool annotate_line(Annotator& a, char* line, uint32_t length, int64_t number, FI
   uint32_t text_length = length;
   char* begin = text_of(line, text_length, number);
   char* end = begin + text_length;
-  bool found = f.field == 0 || (!header && find_field(begin, text_length, f.field, begin, end));
+  bool found = f.field == 0 ||
+               (!header && field_text(f, begin, text_length, f.field, a.field_text, begin, end));
   // Safe before the field is ended: a TAB or the line's NUL stops the test.
   bool asked = found && is_candidate(begin);
   int status = asked ? key_status(a, begin, end) : 0;
@@ -80,7 +93,7 @@ bool annotate_line(Annotator& a, char* line, uint32_t length, int64_t number, FI
   }
   if (!f.no_copy) {
     fwrite_unlocked(line, 1, length, out);
-    putc_unlocked(f.field == 0 ? '\n' : '\t', out);
+    putc_unlocked(f.field == 0 ? '\n' : f.delimiter, out);
   }
   bool keyed = asked && status == 0;
   if (f.field == 0) {

@@ -23,6 +23,7 @@ struct LineFormat {
   bool header = false;     // tables: line 1 is a header, never a candidate
   bool check = false;      // report the candidates whose stored key is not theirs
   uint32_t key_field = 0;  // tables, check: the stored key's field; 0: field + 1
+  char delimiter = '\t';   // tables: between fields; any other than TAB makes them CSV
 };
 
 // What an annotator counted.
@@ -61,6 +62,7 @@ struct Annotator {
   bool out_of_memory = false;  // set when a key call ran out of memory and that stops the run
   Counts counts;
   PendingCandidate pending;
+  std::string field_text, stored_text;  // CSV fields without their quotes
   char key[256] = {};
 };
 
@@ -94,6 +96,12 @@ char* text_of(char* line, uint32_t& length, int64_t number);
 // Field (from 1) of a TAB-separated line as [begin, end); false when the
 // line has fewer fields. A line without TAB has only field 1.
 bool find_field(char* line, uint32_t length, uint32_t field, char*& begin, char*& end);
+
+// The text of field `field` of a table's line as [begin, end), NUL-terminable
+// in place: a TAB-separated field where it stands, a CSV field without its
+// quotes in text. False when the line has fewer fields.
+bool field_text(const LineFormat& f, char* line, uint32_t length, uint32_t field, std::string& text,
+                char*& begin, char*& end);
 
 // The library's status for the text [begin, end), which it reads ended by a
 // NUL put in place and then taken away; the key, on success, in a.key.

@@ -39,6 +39,48 @@ size_t take_available(FILE* in, char* to, size_t room) {
   return got + n;
 }
 
+// Where the lines or records of a block being read end, searched once, a
+// read at a time: cut is just past the last end whose kind is settled.
+struct Cuts {
+  size_t cut = 0;
+  size_t searched = 0;           // bytes searched
+  Quote q = Quote::kFieldStart;  // CSV: the scan's state at searched
+  int64_t records = 0;           // CSV: records ended before cut
+};
+
+// Searches the bytes a read added to data[0, n), at the end of the input or
+// not (a CR at data[n-1] may yet begin a CR LF).
+void find_cuts(const char* data, size_t n, bool at_end, char delimiter, Cuts& c) {
+  if (delimiter == 0) {
+    // From the byte before the new ones: a CR there may now be settled.
+    size_t from = c.searched > 0 ? c.searched - 1 : 0;
+    size_t found = last_line_end(data + from, n - from, at_end);
+    if (found > 0) c.cut = from + found;
+    c.searched = n;
+    return;
+  }
+  const char* end = data + n;
+  const char* p = data + c.searched;
+  for (;;) {
+    const char* stop = next_record_end(p, end, delimiter, c.q);
+    if (stop == end) {
+      p = end;  // searched through, c.q the state at the end
+      break;
+    }
+    if (stop + 1 == end && *stop == '\r' && !at_end) {
+      c.q = Quote::kUnquoted;  // searched again once the byte after it is known
+      p = stop;
+      break;
+    }
+    p = stop + line_end_size(stop, end);
+    c.cut = static_cast<size_t>(p - data);
+    c.q = Quote::kFieldStart;
+    ++c.records;
+    if (p == end) break;
+  }
+  c.searched = static_cast<size_t>(p - data);
+}
+
 }  // namespace
 
 void free_block(Block& b) {
@@ -57,6 +99,7 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
   b.lines = 0;
   b.first_line = sp.lines + 1;
   b.start = sp.bytes;
+  b.delimiter = sp.delimiter;
   if (sp.done) return false;
   size_t n = sp.carry_size;
   if (!reserve(b.data, b.capacity, (n > sp.block_bytes ? n : sp.block_bytes) + 1)) {
@@ -67,8 +110,7 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
   if (n > 0) std::memcpy(b.data, sp.carry, n);
   sp.carry_size = 0;
   bool at_end = false;
-  size_t cut = 0;
-  size_t searched = 0;  // line ends in [0, searched) are known: only new bytes are searched
+  Cuts cuts;  // only the bytes each read adds are searched
   for (;;) {
     if (n + 1 == b.capacity && !reserve(b.data, b.capacity, b.capacity * 2)) {
       sp.error = kReadTooLong;  // memory ran out inside a line
@@ -82,11 +124,8 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
       at_end = true;
       if (ferror_unlocked(in)) sp.error = kReadFailed;
     }
-    // From the byte before the new ones: a CR there may now be settled.
-    size_t from = searched > 0 ? searched - 1 : 0;
-    size_t found = last_line_end(b.data + from, n - from, at_end);
-    if (found > 0) cut = from + found;
-    searched = n;
+    find_cuts(b.data, n, at_end, sp.delimiter, cuts);
+    size_t cut = cuts.cut;
     // A pipe that has given all it has for now ends the block too, so that
     // its lines are annotated (and progress shown) as they come, as -j1 does.
     bool drained = in->_IO_read_ptr >= in->_IO_read_end;
@@ -96,7 +135,11 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
       break;
     }
   }
-  bool last_line_open = at_end && sp.error == kReadOk;  // bytes after the last end are a line
+  size_t cut = cuts.cut;
+  // A quoted field open at the end makes the rest one record, given whole.
+  if (at_end && sp.error == kReadOk && sp.delimiter != 0 && inside_quotes(cuts.q))
+    sp.error = kReadUnclosedQuote;
+  bool last_line_open = at_end && (sp.error == kReadOk || sp.error == kReadUnclosedQuote);
   b.size = last_line_open ? n : cut;
   if (at_end || sp.error != kReadOk) {
     sp.done = true;
@@ -107,7 +150,8 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
     sp.carry_size = n - cut;
     if (sp.carry_size > 0) std::memcpy(sp.carry, b.data + cut, sp.carry_size);
   }
-  b.lines = count_line_ends(b.data, b.size) + (b.size > cut ? 1 : 0);
+  int64_t ended = sp.delimiter == 0 ? count_line_ends(b.data, cut) : cuts.records;
+  b.lines = ended + (b.size > cut ? 1 : 0);
   sp.lines += b.lines;
   sp.bytes += b.size;
   return b.size > 0;

@@ -92,7 +92,8 @@ bool check_line(Annotator& a, char* line, uint32_t length, int64_t number, FILE*
   bool asked = f.field == 0
                    ? !key_line && is_candidate(text)
                    : !(f.header && number == 1) &&
-                         find_field(text, text_length, f.field, begin, end) && is_candidate(begin);
+                         field_text(f, text, text_length, f.field, a.field_text, begin, end) &&
+                         is_candidate(begin);
   int status = asked ? key_status(a, begin, end) : 0;
   if (asked && status == kKeyOutOfMemory && a.out_of_memory_stops) {
     a.out_of_memory = true;
@@ -122,7 +123,7 @@ bool check_line(Annotator& a, char* line, uint32_t length, int64_t number, FILE*
   char *field_begin, *field_end;
   size_t n = 0;
   const char* stored = "";
-  if (find_field(text, text_length, stored_field, field_begin, field_end)) {
+  if (field_text(f, text, text_length, stored_field, a.stored_text, field_begin, field_end)) {
     n = static_cast<size_t>(field_end - field_begin);
     stored = stored_key(field_begin, n);
   }

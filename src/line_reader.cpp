@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "line_end.h"
+#include "record_scanner.h"
 
 namespace {
 
@@ -48,6 +49,7 @@ char* read_text_line(FILE* in, LineBuffer& b) {
   uint32_t last = b.capacity - 1;  // room for the terminator
   uint32_t n = 0;
   uint64_t ends = 0;  // bytes of the line end
+  unsigned char ending = kEndNone;
   for (;;) {
     // The bytes up to the next CR or LF come straight out of stdio's buffer
     // (glibc's read pointers, the ones getc_unlocked itself moves);
@@ -71,12 +73,14 @@ char* read_text_line(FILE* in, LineBuffer& b) {
     int c = getc_unlocked(in);
     if (c == '\n') {
       ends = 1;
+      ending = kEndLf;
       break;
     }
     if (c == '\r') {
       // A CR LF split across two fills of the buffer is still one line end.
       int next = getc_unlocked(in);
       ends = next == '\n' ? 2 : 1;
+      ending = next == '\n' ? kEndCrLf : kEndCr;
       if (next != '\n' && next != EOF) ungetc(next, in);
       break;
     }
@@ -102,5 +106,81 @@ char* read_text_line(FILE* in, LineBuffer& b) {
   data[n] = '\0';
   b.length = n;
   b.end += n + ends;
+  b.ending = ending;
   return data;
+}
+
+namespace {
+
+// Appends n bytes to a gathered record; false when it cannot be held.
+bool append(LineBuffer& r, const char* bytes, uint32_t n) {
+  if (n > kMaxLineBytes - r.length) return false;
+  while (r.data == nullptr || r.length + n >= r.capacity) {
+    if (r.data == nullptr) {
+      r.capacity = kFirstCapacity;
+      r.data = static_cast<char*>(std::malloc(r.capacity));
+      if (r.data == nullptr) return false;
+    } else if (!grow(r.data, r.capacity)) {
+      return false;
+    }
+  }
+  std::memcpy(r.data + r.length, bytes, n);
+  r.length += n;
+  r.data[r.length] = '\0';
+  return true;
+}
+
+// The bytes of a line end, as read.
+const char* ending_bytes(unsigned char ending, uint32_t& n) {
+  n = ending == kEndCrLf ? 2 : ending == kEndNone ? 0 : 1;
+  return ending == kEndLf ? "\n" : "\r\n";
+}
+
+}  // namespace
+
+char* read_record(FILE* in, RecordReader& r) {
+  r.length = 0;
+  if (r.unclosed) {
+    r.error = kReadUnclosedQuote;
+    return nullptr;
+  }
+  char* line = read_text_line(in, r.line);
+  r.error = r.line.error;
+  if (line == nullptr) return nullptr;
+  Quote q = Quote::kFieldStart;
+  next_record_end(line, line + r.line.length, r.delimiter, q);
+  if (!inside_quotes(q)) {  // the common case: a record of one line, not copied
+    r.length = r.line.length;
+    r.end = r.line.end;
+    return line;
+  }
+  LineBuffer& gathered = r.record;
+  gathered.length = 0;
+  for (;;) {
+    uint32_t n;
+    const char* ending = ending_bytes(r.line.ending, n);
+    if (!append(gathered, r.line.data, r.line.length) || !append(gathered, ending, n)) {
+      r.error = kReadTooLong;
+      return nullptr;
+    }
+    r.end = r.line.end;
+    if (!inside_quotes(q)) break;
+    line = read_text_line(in, r.line);
+    if (line == nullptr) {
+      r.error = r.line.error;
+      if (r.error != kReadOk) return nullptr;
+      r.unclosed = true;  // the rest is one record, given whole
+      break;
+    }
+    next_record_end(line, line + r.line.length, r.delimiter, q);
+  }
+  // The record's own line end is not part of it.
+  if (!r.unclosed) {
+    uint32_t n;
+    ending_bytes(r.line.ending, n);
+    gathered.length -= n;
+    gathered.data[gathered.length] = '\0';
+  }
+  r.length = gathered.length;
+  return gathered.data;
 }

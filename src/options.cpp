@@ -33,7 +33,7 @@ bool parse_number(const char* text, const char* what, int64_t lowest, int64_t hi
   return true;
 }
 
-// For a switch that takes a number, written "-x N" or "-xN": its text, or null
+// For a switch that takes a value, written "-x V" or "-xV": its text, or null
 // when it is missing. Moves i past a separate argument.
 const char* number_text(int argc, char** argv, int& i) {
   if (argv[i][2] != '\0') return argv[i] + 2;
@@ -94,6 +94,22 @@ Options parse_options(int argc, char** argv) {
       o.action = Action::kBadSwitch;
       return o;
     }
+    if (a[1] == 'd') {
+      // One byte, given as "-d C" or "-dC"; a quote or a line end cannot
+      // split fields that quotes and line ends delimit.
+      const char* text = number_text(argc, argv, i);
+      if (text == nullptr) {
+        o.error = "Error: -d needs a delimiter\n";
+      } else if (std::strlen(text) != 1 || std::strchr("\"\r\n", text[0]) != nullptr) {
+        o.error = std::string("Error: -d takes one byte other than '\"', CR and LF, not '") + text +
+                  "'\n";
+      } else {
+        o.delimiter = text[0];
+        continue;
+      }
+      o.action = Action::kBadSwitch;
+      return o;
+    }
     if (std::strcmp(a, "-c") == 0) {
       o.check = true;
       continue;
@@ -118,6 +134,8 @@ Options parse_options(int argc, char** argv) {
     conflict = "Error: -k needs -t\n";
   } else if (o.key_field != 0 && o.key_field == o.table_field) {
     conflict = "Error: -k and -t name the same field\n";
+  } else if (o.delimiter != '\t' && o.table_field == 0) {
+    conflict = "Error: -d needs -t\n";
   }
   if (conflict != nullptr) {
     o.action = Action::kBadSwitch;
@@ -145,6 +163,7 @@ void print_usage(FILE* f) {
   fprintf(f, "\n       -j N    N threads (0: one per processor), same output as -j 1.");
   fprintf(f, "\n       -c      check the keys the input holds; report those that are not theirs.");
   fprintf(f, "\n       -k M    with -c -t N: the stored key is field M (default N+1).");
+  fprintf(f, "\n       -d C    with -t: fields split by C (default TAB); others: CSV quoting.");
   fprintf(f, "\n\n");
   fprintf(f,
           "!This program is only for demo purposes!\nIt only weakly checks if the input is valid "

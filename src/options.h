@@ -23,6 +23,7 @@ struct Options {
   bool header = false;       // -H: the first line is the table's header
   bool check = false;        // -c: check the stored keys instead of annotating
   uint32_t key_field = 0;    // -k M: with -c -t N, the stored key's field; 0: N + 1
+  char delimiter = '\t';     // -d C: the fields of -t are split by C; any but TAB: CSV
   uint32_t jobs = 1;         // -j N: lines annotated by N threads; 0: one per processor
   const char* input_name = nullptr;   // null when every argument was a switch
   const char* output_name = nullptr;  // null when not given

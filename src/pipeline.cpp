@@ -368,6 +368,7 @@ void* writer_main(void* arg) {
 // the writer stops the run. Returns the reader's ReadError.
 int read_all(Pipeline& p, FILE* in) {
   Splitter sp;
+  if (p.road.annotator->format.delimiter != '\t') sp.delimiter = p.road.annotator->format.delimiter;
   for (uint64_t sequence = 0;; ++sequence) {
     Slot& slot = p.slot(sequence);
     {
@@ -442,6 +443,9 @@ bool annotate_parallel(FILE* in, Road& road, Format format, unsigned workers, in
   }
   for (size_t i = 0; i < started; ++i) pthread_join(threads[i], nullptr);
   road.annotator->out_of_memory_stops = false;
+  // The serial run, stopped at the same line, would not have read on to a
+  // read error that the reader met ahead of the writer.
+  if (road.stopped || road.annotator->out_of_memory) read_error = kReadOk;
   for (Slot& slot : p.slots) {
     if (slot.out_file != nullptr) fclose(slot.out_file);
     if (slot.log_file != nullptr) fclose(slot.log_file);

@@ -27,6 +27,7 @@ struct RunState {
   Options options;
   Files files;
   LineBuffer line;
+  RecordReader records;  // CSV
   Annotator annotator;
   Road road;
   int read_error = kReadOk;
@@ -36,10 +37,20 @@ struct RunState {
 // The serial run: the reader's lines along the road, until the input ends
 // or the road says stop.
 void annotate_serially(RunState& s) {
-  while (char* line = read_text_line(s.files.in.file, s.line)) {
-    if (!travel(s.road, line, s.line.length, s.line.end)) break;
+  FILE* in = s.files.in.file;
+  if (s.annotator.format.delimiter == '\t') {
+    while (char* line = read_text_line(in, s.line)) {
+      if (!travel(s.road, line, s.line.length, s.line.end)) break;
+    }
+    s.read_error = s.line.error;
+    return;
   }
-  s.read_error = s.line.error;
+  RecordReader& r = s.records;
+  r.delimiter = s.annotator.format.delimiter;
+  while (char* record = read_record(in, r)) {
+    if (!travel(s.road, record, r.length, r.end)) break;
+  }
+  s.read_error = r.error;
 }
 
 // The end of a run: what stopped it, the summary, then the checked closes;
@@ -52,6 +63,11 @@ int finish(RunState& s) {
     status = 5;
   } else if (s.read_error == kReadFailed) {
     fprintf(console, "\n* Error: could not read input file!");
+    status = 5;
+  } else if (s.read_error == kReadUnclosedQuote) {
+    fprintf(console,
+            "\n* Error: the input ends inside a quoted field that begins in line #%" PRId64 "!",
+            s.road.lines);
     status = 5;
   }
   if (s.annotator.out_of_memory) {
@@ -96,7 +112,8 @@ int check_stdout(int status) {
 void annotate(RunState& s) {
   Files& f = s.files;
   const Options& o = s.options;
-  s.annotator.format = LineFormat{o.no_copy, o.table_field, o.header, o.check, o.key_field};
+  s.annotator.format =
+      LineFormat{o.no_copy, o.table_field, o.header, o.check, o.key_field, o.delimiter};
   s.annotator.log = f.log;
   s.road = Road{&s.annotator, f.out.file, f.out.encoder,
                 f.out.raw,    f.console,  isatty(fileno(f.console)) != 0};
@@ -133,6 +150,8 @@ int run(int argc, char** argv) {
     status = finish(s);
   }
   std::free(s.line.data);
+  std::free(s.records.line.data);
+  std::free(s.records.record.data);
   return s.files.console == stdout ? check_stdout(status) : status;
 }
 

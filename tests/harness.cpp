@@ -175,6 +175,10 @@ std::string random_input(size_t size, uint32_t seed) {
     } else if (r < 68) {
       bytes += r % 2 ? "\n9\tInChI=1S/H2O/h1H2\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\n"
                      : "\n9\tInChI=1S/CH4/h1H4\tInChIKey=VNWKTOKETHGBQD-UHFFFAOYSA-N";
+    } else if (r < 70) {
+      // CSV records: a quoted InChI with commas, a quoted field over lines.
+      bytes += r % 2 ? "\n5,\"InChI=1S/C2H6O/c1-2-3/h3H,2H2,1H3\",LFQSCWFLJHTTHZ-UHFFFAOYSA-N\n"
+                     : "\r\n6,\"InChI=1S/H2O/h1H2\",\"a \"\"b\"\"\nc\",";
     } else {
       bytes += static_cast<char>(random());
     }
@@ -251,7 +255,9 @@ void expect_same_in_parallel(const Scratch& dir, const std::vector<std::string>&
   serial.insert(serial.begin(), "-j1");
   SCOPED_TRACE(testing::PrintToString(serial));
   Snapshot expected = snapshot(dir, serial, env, unpack);
-  EXPECT_EQ(expected.status, status);
+  if (status >= 0) {
+    EXPECT_EQ(expected.status, status);
+  }
   for (const char* jobs : {"-j2", "-j3", "-j8"}) {
     std::vector<std::string> parallel = args;
     parallel.insert(parallel.begin(), jobs);

@@ -31,6 +31,7 @@ inline const std::string kUsage =
     "\n       -j N    N threads (0: one per processor), same output as -j 1."
     "\n       -c      check the keys the input holds; report those that are not theirs."
     "\n       -k M    with -c -t N: the stored key is field M (default N+1)."
+    "\n       -d C    with -t: fields split by C (default TAB); others: CSV quoting."
     "\n\n"
     "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
     "string.\n";
@@ -158,7 +159,8 @@ struct Snapshot {
 Snapshot snapshot(const Scratch& dir, const std::vector<std::string>& args, const Env& env,
                   const std::string& unpack);
 
-// Runs args with -j1, then with 2, 3 and 8 threads: every byte the same.
+// Runs args with -j1, then with 2, 3 and 8 threads: every byte the same;
+// the status is the one given, unless that is -1.
 void expect_same_in_parallel(const Scratch& dir, const std::vector<std::string>& args,
                              const Env& env, const std::string& unpack, int status = 0);
 

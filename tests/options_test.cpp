@@ -93,9 +93,11 @@ TEST(Options, ParsesNumberSwitches) {
     uint32_t field, jobs;
     bool header, no_copy;
     std::string input;
+    char delimiter = '\t';
   };
   const std::string from1 = "Error: -t takes a number from 1, not ";
   const std::string from0 = "Error: -j takes a number from 0, not ";
+  const std::string dbyte = "Error: -d takes one byte other than '\"', CR and LF, not ";
   const Case cases[] = {
       {{"-t", "2", "in"}, "", 2, 1, false, false, "in"},
       {{"-t2", "in"}, "", 2, 1, false, false, "in"},
@@ -171,6 +173,17 @@ TEST(Options, ParsesNumberSwitches) {
        "(none)"},
       {{"-c", "-t3", "-k"}, "Error: -k needs a number\n", 0, 1, false, false, "(none)"},
       {{"-cx", "in"}, "Error: unknown key 'c'\n", 0, 1, false, false, "(none)"},
+      // -d: one byte that can split fields, and only for tables.
+      {{"-d", ",", "-t", "2", "in"}, "", 2, 1, false, false, "in", ','},
+      {{"-t2", "-d;", "in"}, "", 2, 1, false, false, "in", ';'},
+      {{"-d", "\t", "-t2", "in"}, "", 2, 1, false, false, "in", '\t'},
+      {{"-d", ",", "in"}, "Error: -d needs -t\n", 0, 1, false, false, "(none)"},
+      {{"-t2", "-d"}, "Error: -d needs a delimiter\n", 0, 1, false, false, "(none)"},
+      {{"-t2", "-d", "\"", "in"}, dbyte + "'\"'\n", 0, 1, false, false, "(none)"},
+      {{"-t2", "-d", "\r", "in"}, dbyte + "'\r'\n", 0, 1, false, false, "(none)"},
+      {{"-t2", "-d", "\n", "in"}, dbyte + "'\n'\n", 0, 1, false, false, "(none)"},
+      {{"-t2", "-d", "", "in"}, dbyte + "''\n", 0, 1, false, false, "(none)"},
+      {{"-t2", "-d", ";;", "in"}, dbyte + "';;'\n", 0, 1, false, false, "(none)"},
       {{"-j", "4294967297", "in"},
        "Error: -j number '4294967297' is too big\n",
        0,
@@ -188,6 +201,7 @@ TEST(Options, ParsesNumberSwitches) {
       EXPECT_EQ(o.check, std::find(c.args.begin(), c.args.end(), "-c") != c.args.end());
       EXPECT_EQ(o.key_field, o.check ? 4u : 0u);
       EXPECT_EQ(o.table_field, c.field);
+      EXPECT_EQ(o.delimiter, c.delimiter);
       EXPECT_EQ(o.jobs, c.jobs);
       EXPECT_EQ(o.header, c.header);
       EXPECT_EQ(o.no_copy, c.no_copy);

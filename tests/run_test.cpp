@@ -379,4 +379,65 @@ TEST(Run, CheckModeReportsAndFails) {
   }
 }
 
+// CSV tables end to end: quoted InChIs with commas, a quoted field over two
+// lines, CR LF records, a header, -n, a European ';', check mode, and a quote
+// left open at the end (its record is keyed and written whole: the library
+// reads an InChI up to its first line end).
+TEST(Run, CsvTables) {
+  const std::string ethanol = "InChI=1S/C2H6O/c1-2-3/h3H,2H2,1H3";
+  const std::string csv = "id,inchi,name\r\n1,\"" + ethanol + "\",\"ethanol, \"\"abs\"\"\"\r\n" +
+                          "2,\"" + kWater + "\",\"two\nlines\"\r\n3," + kMethane + ",x\r\n";
+  const std::string keyed = "id,inchi,name,InChIKey\n1,\"" + ethanol +
+                            "\",\"ethanol, \"\"abs\"\"\",LFQSCWFLJHTTHZ-UHFFFAOYSA-N\n2,\"" +
+                            kWater + "\",\"two\nlines\",XLYOFNOQVPJJNP-UHFFFAOYSA-N\n3," +
+                            kMethane + ",x,VNWKTOKETHGBQD-UHFFFAOYSA-N\n";
+  const std::string stored = "1;\"" + ethanol + "\";LFQSCWFLJHTTHZ-UHFFFAOYSA-N\n2;\"" + kWater +
+                             "\";\"InChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\"\n3;\"" + kMethane +
+                             "\";\"XLYOFNOQVPJJNP-UHFFFAOYSA-N\"\n";
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+    std::string console, output;
+  };
+  const Case cases[] = {
+      {{"-d", ",", "-H", "-t", "2", "in.csv", "out.csv"}, 0, summary(4, 3, 0), keyed},
+      {{"-d,", "-H", "-t2", "-n", "in.csv", "out.csv"},
+       0,
+       summary(4, 3, 0),
+       "InChIKey\nLFQSCWFLJHTTHZ-UHFFFAOYSA-N\nXLYOFNOQVPJJNP-UHFFFAOYSA-N\n"
+       "VNWKTOKETHGBQD-UHFFFAOYSA-N\n"},
+      // The record over two lines is one line for the counts.
+      {{"-d", ",", "-t", "3", "in.csv", "out.csv"}, 0, summary(4, 0, 0), ""},
+      {{"-c", "-d", ";", "-t", "2", "stored.csv", "out.csv"},
+       6,
+       "\nCompleted processing of 3 lines.\nInChIKey: checked 3: agree 2, differ 1, missing 0, "
+       "failed 0.\n\nElapsed time: T\n",
+       "line\tverdict\tstored_key\tcomputed_key\tinchi\n3\tdiffers\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\t"
+       "VNWKTOKETHGBQD-UHFFFAOYSA-N\t" +
+           kMethane + "\n"},
+      {{"-d", ",", "-t", "2", "open.csv", "out.csv"},
+       5,
+       "\n* Error: the input ends inside a quoted field that begins in line #2!" + summary(2, 2, 0),
+       "1," + kWater + ",XLYOFNOQVPJJNP-UHFFFAOYSA-N\n2,\"" + ethanol +
+           "\nmore\n,LFQSCWFLJHTTHZ-UHFFFAOYSA-N\n"},
+  };
+  for (const Case& c : cases) {
+    for (const char* jobs : {"-j1", "-j2"}) {
+      std::vector<std::string> args = c.args;
+      args.insert(args.begin(), jobs);
+      SCOPED_TRACE(testing::PrintToString(args));
+      Scratch dir;
+      write_file(dir / "in.csv", csv);
+      write_file(dir / "stored.csv", stored);
+      write_file(dir / "open.csv", "1," + kWater + "\n2,\"" + ethanol + "\nmore\n");
+      Outcome o = dir.run(args);
+      EXPECT_EQ(o.status, c.status);
+      EXPECT_EQ(o.console(), c.console);
+      if (!c.output.empty()) {
+        EXPECT_EQ(read_file(dir / "out.csv"), c.output);
+      }
+    }
+  }
+}
+
 }  // namespace
