@@ -235,6 +235,46 @@ def check_table(tool, seed, work, lines, pairs):
           f"| | | <= 8 MiB |")
 
 
+def csv_tables(tool, build, seed, work, lines, pairs):
+    """CSV (-d , -t 2) against the TSV of the same content (-t 2): one line
+    per record, and every record over two lines; -j2 against -j1."""
+    seed_lines = open(seed, "rb").read().splitlines()
+    tsv = os.path.join(work, "same.tsv")
+    one = os.path.join(work, "one-line.csv")
+    two = os.path.join(work, "two-lines.csv")
+    with open(tsv, "wb") as t, open(one, "wb") as c1, open(two, "wb") as c2:
+        for i in range(lines):
+            inchi = seed_lines[i % len(seed_lines)]
+            t.write(b"%d\t%s\tcompound %d\n" % (i + 1, inchi, i + 1))
+            c1.write(b'%d,"%s",compound %d\n' % (i + 1, inchi, i + 1))
+            c2.write(b'%d,"%s","compound\n%d"\n' % (i + 1, inchi, i + 1))
+    out = os.path.join(work, "keyed.csv")
+    on = lambda *args: (lambda: measure([tool, *args, out], remove=out))
+    print("| CSV workload | molstamp | reference | ratio | goal |")
+    print("|---|---|---|---|---|")
+    for name, path, goal in (("id,\"InChI\",text vs the same TSV", one, "<= 1.05"),
+                             ("every record over two lines vs the same TSV", two, "<= 1.10")):
+        t, ref, r = paired(on("-d", ",", "-t", "2", path), on("-t", "2", tsv), pairs)
+        print(f"| {name} | {t:.3f} s | {ref:.3f} s | {r:.3f} | {goal} |")
+    walls = {}
+    for jobs in ("1", "2"):
+        times = []
+        for _ in range(pairs):
+            start = time.monotonic()
+            measure([tool, "-j" + jobs, "-d", ",", "-t", "2", one, out], remove=out)
+            times.append(time.monotonic() - start)
+        walls[jobs] = statistics.median(times)
+    print(f"| -d , -t 2, -j2 vs -j1 wall | {walls['2']:.3f} s | {walls['1']:.3f} s "
+          f"| {walls['2'] / walls['1']:.3f} | <= 0.55 |")
+    print(f"| peak resident memory, CSV | {peak_rss([tool, '-d', ',', '-t', '2', two, out]) / 1024:.1f}"
+          f" MiB | | | <= 8 MiB |")
+    scanners = os.path.join(build, "molstamp_csv_scanners")
+    if os.path.exists(scanners):
+        print()
+        sys.stdout.flush()
+        subprocess.run([scanners, one], check=True)
+
+
 def limited(cmd, kib):
     """cmd under an address-space limit of kib KiB (ulimit -v)."""
     return ["sh", "-c", f"ulimit -v {kib} && exec \"$@\"", "sh"] + cmd
@@ -295,7 +335,7 @@ def main():
     ap.add_argument("--lines", type=int, default=1_000_000)
     ap.add_argument("--pairs", type=int, default=7)
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
-    ap.add_argument("--sections", default="plain,table,check,streams,parallel,edges,peers",
+    ap.add_argument("--sections", default="plain,table,check,csv,streams,parallel,edges,peers",
                     help="which tables to measure, comma-separated")
     args = ap.parse_args()
     sections = args.sections.split(",")
@@ -359,6 +399,9 @@ def main():
             print()
         if "check" in sections:
             check_table(tool, args.seed, work, args.lines, args.pairs)
+            print()
+        if "csv" in sections:
+            csv_tables(tool, args.build, args.seed, work, args.lines, args.pairs)
             print()
         if "streams" in sections:
             streams_table(tool, inchi, out, work, args.pairs)
