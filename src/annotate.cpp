@@ -5,6 +5,7 @@
 #include <inchi_api.h>
 
 #include <cinttypes>
+#include <cstdlib>
 #include <cstring>
 
 #include "check.h"
@@ -58,7 +59,26 @@ bool field_text(const LineFormat& f, char* line, uint32_t length, uint32_t field
   return true;
 }
 
+namespace {
+
+// Texts longer than this are keyed only once their copies fit in memory.
+constexpr size_t kLongText = size_t{1} << 20;
+
+// The library copies a text about twice and does not survive a copy it has
+// no memory for: true when that much can be had now.
+bool room_for_copies(size_t length) {
+  // volatile: an allocation freed unused may otherwise be optimised away.
+  void* volatile room = std::malloc(2 * length);
+  bool held = room != nullptr;
+  std::free(room);
+  return held;
+}
+
+}  // namespace
+
 int key_status(Annotator& a, char* begin, char* end) {
+  auto length = static_cast<size_t>(end - begin);
+  if (length > kLongText && !room_for_copies(length)) return kKeyOutOfMemory;
   char saved = *end;
   *end = '\0';
   int status = a.compute(begin, a.key);

@@ -19,6 +19,7 @@ constexpr size_t kReadChunk = 1 << 17;
 constexpr size_t kWriteChunk = (1 << 18) + (1 << 12);  // a stdio buffer and room to grow
 constexpr int kGzipLevel = 3;  // isa-l's best ratio, still several times faster than zlib -1
 constexpr int kZstdLevel = 3;  // zstd's default
+constexpr size_t kZstdBlockOut = size_t{1} << 17;  // zstd's largest block
 constexpr unsigned char kGzipMagic[] = {0x1f, 0x8b};
 constexpr unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
 // A zstd skippable frame (pzstd writes one first) is 5X 2a 4d 18, any X.
@@ -145,7 +146,11 @@ ssize_t zstd_read(Decoder& d, char* buf, size_t size) {
       }
     }
     ZSTD_inBuffer in{d.in, d.in_len, d.in_pos};
-    ZSTD_outBuffer out{buf + produced, size - produced, 0};
+    // A call that fails reports none of its output: give each call room for
+    // one block only, so that damage loses the damaged block, not the whole
+    // blocks decoded before it in the same call.
+    size_t room = size - produced < kZstdBlockOut ? size - produced : kZstdBlockOut;
+    ZSTD_outBuffer out{buf + produced, room, 0};
     size_t rc = ZSTD_decompressStream(d.zs, &out, &in);
     d.in_pos = in.pos;
     produced += out.pos;

@@ -17,16 +17,19 @@ struct Refusal {
   int status = 0;
 };
 
-// What the console and the output must not be, judged before the output is
-// opened: the input, through a standard stream as much as by name; nor may
-// an existing output be the log.
+// What the output and the standard streams must not be, judged before the
+// output is opened: the input (its file, FIFO or pipe), by name or through a
+// standard stream (standard error gets the last word of a failed run even
+// when a log is named); nor may an existing output be the log.
 Refusal refuse_before_opening(const Files& s, const Destination& out, const Destination& log) {
-  if (descriptor_is(fileno(s.console), s.in.st)) {
-    if (s.console == stdout) return {"* Error: standard output is the input file!\n", 3};
+  if (out.exists && writes_into(out.st, s.in.st))
+    return {"* Error: output file is the input file!\n", 3};
+  if (descriptor_writes_into(STDOUT_FILENO, s.in.st))
+    return {"* Error: standard output is the input file!\n", 3};
+  if (descriptor_writes_into(STDERR_FILENO, s.in.st)) {
+    if (log.standard_fd == STDERR_FILENO) return {"* Error: log file is the input file!\n", 4};
     return {"* Error: standard error is the input file!\n", 4};
   }
-  if (out.exists && same_regular_file(out.st, s.in.st))
-    return {"* Error: output file is the input file!\n", 3};
   // Before the output is opened: opening a FIFO would wait for a reader.
   if (out.exists && log.exists && same_file(out.st, log.st))
     return {"* Error: log file is the output file!\n", 4};
@@ -36,7 +39,7 @@ Refusal refuse_before_opening(const Files& s, const Destination& out, const Dest
 // What the log and the console must not be, judged once the output is open
 // (and so exists): the input, or the output's own file or pipe.
 Refusal refuse_log(const Files& s, const Destination& log) {
-  if (log.exists && same_regular_file(log.st, s.in.st))
+  if (log.exists && writes_into(log.st, s.in.st))
     return {"* Error: log file is the input file!\n", 4};
   if (log.exists && same_file(log.st, s.out.st))
     return {"* Error: log file is the output file!\n", 4};
@@ -50,8 +53,8 @@ Refusal refuse_log(const Files& s, const Destination& log) {
 // standard error, unless it is the input too (standard output, when the
 // console left it, is the output: no message goes there).
 FILE* safe_console(const Files& s) {
-  if (!descriptor_is(fileno(s.console), s.in.st)) return s.console;
-  if (s.console == stdout && !descriptor_is(STDERR_FILENO, s.in.st)) return stderr;
+  if (!descriptor_writes_into(fileno(s.console), s.in.st)) return s.console;
+  if (s.console == stdout && !descriptor_writes_into(STDERR_FILENO, s.in.st)) return stderr;
   return nullptr;
 }
 
@@ -97,10 +100,14 @@ Refusal truncate_files(const Files& s, bool log_created) {
 
 // Started with standard input, output or error closed, our own files would
 // take those descriptors and console messages would land in the output file.
+// Each is held by something that fails as the closed descriptor would: a
+// directory for input (reading it fails, so "-" is no input), /dev/full for
+// output and error (every write fails, and is reported).
 void hold_standard_descriptors() {
   for (int fd = 0; fd <= 2; ++fd) {
-    const char* hold = fd == STDERR_FILENO ? "/dev/full" : "/dev/null";
-    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF && open(hold, O_RDWR) != fd) return;
+    if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    int held = fd == STDIN_FILENO ? open("/", O_RDONLY | O_DIRECTORY) : open("/dev/full", O_WRONLY);
+    if (held != fd) return;
   }
 }
 

@@ -17,15 +17,16 @@ struct Files {
 };
 
 // Holds closed standard descriptors, so that the run's own files never take
-// them: input and output on /dev/null, error on /dev/full (writing a log
-// there fails and is reported, as on the closed descriptor).
+// them: input on a directory (no input to read), output and error on
+// /dev/full (writing there fails and is reported, as on the closed
+// descriptor).
 void hold_standard_descriptors();
 
 // Opens input, output and log (o's names; the output defaults to
 // InChIKeys.txt with a warning, the log to standard error). Refuses, before
-// any file is truncated or written: an output, console or log that is the
-// input file, a log that is the output's file, FIFO or pipe, and standard
-// error as the console when it is the output. A name for standard output or
+// any file is truncated or written: an output, log or standard stream that
+// is the input's file, FIFO or pipe, a log that is the output's file, FIFO
+// or pipe, and standard error as the console when it is the output. A name for standard output or
 // error is written through that stream. Returns 0, or the exit status (2
 // input, 3 output, 4 log) after saying why where that is safe and removing
 // any file this call created.

@@ -53,8 +53,9 @@ size_t address_space_in_use() {
 // address-space limit (ulimit -v, as cluster schedulers set), every thread
 // that calls malloc would get its own 64 MiB arena, and the library does not
 // survive a malloc that fails: start only the threads that fit, and cap the
-// arenas at one per worker that can run at once, in at most half of the room
-// left (the rest stays free for long lines). With no arena beside the main
+// arenas at one per worker that can run at once, in at most a quarter of the
+// room left (an arena briefly reserves twice its size, and the rest stays
+// free for long lines, which only the serial road holds). With no arena beside the main
 // one, the workers would queue on its lock and cost more CPU than they
 // save: 0, go serial.
 unsigned affordable_workers(unsigned requested) {
@@ -68,7 +69,7 @@ unsigned affordable_workers(unsigned requested) {
   if (workers < 2) return 0;
   size_t left = room - (workers + 1) * kThreadBytes;
   auto cores = static_cast<size_t>(sysconf(_SC_NPROCESSORS_ONLN));
-  size_t arenas = left / (2 * kArenaBytes);
+  size_t arenas = left / (4 * kArenaBytes);
   if (arenas > workers) arenas = workers;
   if (arenas > cores) arenas = cores;
   if (arenas == 0) return 0;

@@ -61,17 +61,18 @@ bool open_input(const char* name, Stream& in) {
   return true;
 }
 
-bool same_regular_file(const struct stat& a, const struct stat& b) {
-  return S_ISREG(a.st_mode) && S_ISREG(b.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
 bool same_file(const struct stat& a, const struct stat& b) {
   return !S_ISCHR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-bool descriptor_is(int fd, const struct stat& st) {
+bool writes_into(const struct stat& a, const struct stat& b) {
+  return (S_ISREG(a.st_mode) || S_ISFIFO(a.st_mode)) && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+bool descriptor_writes_into(int fd, const struct stat& st) {
   struct stat open;
-  return fstat(fd, &open) == 0 && same_regular_file(open, st);
+  return fstat(fd, &open) == 0 && writes_into(open, st);
 }
 
 Destination find_destination(const char* name, int dash_fd) {

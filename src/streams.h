@@ -34,15 +34,18 @@ struct Destination {
 // cannot be opened or is a directory.
 bool open_input(const char* name, Stream& in);
 
-// True when both are the same regular file.
-bool same_regular_file(const struct stat& a, const struct stat& b);
-
 // True when both are the same file, FIFO or pipe; character devices
 // (terminals, /dev/null) may be shared freely.
 bool same_file(const struct stat& a, const struct stat& b);
 
-// True when the open descriptor fd is the same regular file as st.
-bool descriptor_is(int fd, const struct stat& st);
+// True when writing to a (by name or descriptor) would write into b's file
+// or FIFO: the same regular file, or the same FIFO or pipe, whose writer
+// would never see its reader's end. Sockets and devices are not refused.
+bool writes_into(const struct stat& a, const struct stat& b);
+
+// True when writing to the open descriptor fd would write into st's file,
+// FIFO or pipe.
+bool descriptor_writes_into(int fd, const struct stat& st);
 
 // What writing to name would reach: "-" is dash_fd; a name for the same file
 // or pipe as standard output or error (/dev/stdout, /proc/self/fd/2, ...) is

@@ -110,6 +110,8 @@ Outcome Scratch::run(const std::vector<std::string>& args, const Env& env) const
       close(1);
     }
     if (env.stderr_closed) close(2);
+    if (env.stdin_closed) close(0);
+    if (env.stdout_closed) close(1);
     if (env.address_limit > 0) {
       rlimit limit{env.address_limit, env.address_limit};
       setrlimit(RLIMIT_AS, &limit);

@@ -67,6 +67,8 @@ struct Env {
   bool stdout_pipe = false;       // stdout: a pipe into stdout_path (or the capture)
   std::string stderr_path;        // empty: captured; else appended to, not captured
   bool stderr_closed = false;     // start with standard error closed
+  bool stdin_closed = false;      // start with standard input closed
+  bool stdout_closed = false;     // start with standard output closed
   bool stderr_on_stdout = false;  // 2>&1
 };
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "csv_model.h"
 #include "harness.h"
 #include "line_model.h"
 
@@ -181,6 +182,30 @@ TEST(Run, LineTooLongForMemoryFailsWithStatus5AndKeepsEarlierLines) {
             "first\n" + kWater + "\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n");
 }
 #endif
+#ifndef MOLSTAMP_SANITIZED  // the sanitizers' shadow memory needs the address space
+// A candidate too long for the library's copies under an address-space
+// limit: the library is not called (it would not survive the copy), and the
+// line gets the library's out-of-memory warning instead of a crash.
+TEST(Run, CandidateTooLongForTheLibrarysCopiesIsAWarning) {
+  Scratch dir;
+  write_file(dir / "in.txt",
+             kWater + "\nInChI=1S/" + std::string(100'000'000, 'C') + "\n" + kMethane);
+  for (const char* jobs : {"-j1", "-j2"}) {
+    SCOPED_TRACE(jobs);
+    Env limited;
+    limited.address_limit = rlim_t{250} << 20;
+    Outcome o = dir.run({jobs, "-n", "in.txt", "out.txt"}, limited);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.console(), summary(3, 2, 1));
+    EXPECT_EQ(o.err,
+              "Processing 'in.txt'...\nWarning: could not compute InChIKey for the line #2 (not "
+              "enough memory to treat the string)\n");
+    EXPECT_EQ(read_file(dir / "out.txt"),
+              "InChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\nInChIKey=VNWKTOKETHGBQD-UHFFFAOYSA-N\n");
+  }
+}
+#endif
+
 // True when the file holds exactly count bytes of fill followed by tail.
 bool holds_run_of(const fs::path& path, size_t count, char fill, const std::string& tail) {
   std::ifstream f(path, std::ios::binary);
@@ -270,18 +295,22 @@ TEST(Run, ExampleTablesGetTheKeysTheyHold) {
     std::vector<std::string> switches;
     uint32_t key_column;
     bool header;
+    char delimiter;
   };
   const Case cases[] = {
-      {"pubchem-like.tsv", {"-t", "2"}, 3, false},
-      {"chembl-like.tsv", {"-H", "-t3"}, 4, true},
+      {"pubchem-like.tsv", {"-t", "2"}, 3, false, '\t'},
+      {"chembl-like.tsv", {"-H", "-t3"}, 4, true, '\t'},
+      {"chembl-like.csv", {"-d", ",", "-H", "-t3"}, 4, true, ','},  // written by pandas
   };
   for (const Case& c : cases) {
     std::string table = read_file(fs::path(MOLSTAMP_SOURCE_DIR) / "examples" / c.table);
     std::string with_keys, keys;
     size_t rows = 0;
     for (const std::string& row : model_lines(table)) {
-      std::string key = rows++ == 0 && c.header ? "InChIKey" : *model_field(row, c.key_column);
-      with_keys += row + "\t" + key + "\n";
+      std::string key = rows++ == 0 && c.header ? "InChIKey"
+                        : c.delimiter == '\t'   ? *model_field(row, c.key_column)
+                                                : *model_csv_field(row, c.key_column, c.delimiter);
+      with_keys += row + c.delimiter + key + "\n";
       keys += key + "\n";
     }
     ASSERT_GE(rows, 8u);
