@@ -1,11 +1,11 @@
-// gzip and zstd behind ordinary stdio streams, so that the line reader and the
-// writers work on compressed files exactly as on plain ones.
+// Compressed input behind an ordinary stdio stream, recognised by its first
+// bytes, so that the line reader works on compressed files exactly as on
+// plain ones.
 #ifndef MOLSTAMP_CODEC_H
 #define MOLSTAMP_CODEC_H
 
 #include <cstddef>
 #include <cstdio>
-#include <string>
 
 enum class Format { kPlain, kGzip, kZstd };
 
@@ -30,27 +30,5 @@ Format format_for_name(const char* name);
 // damage was found; max_read > 0 caps each read from fd (for tests). Null
 // when memory runs out (fd is then closed).
 FILE* open_decoder(int fd, Format format, const unsigned char* head, size_t n, size_t max_read = 0);
-
-// A compressor: of a stream (open_encoder) or of whole blocks (new_encoder).
-struct Encoder;
-
-// A write stream that compresses format into sink, as one gzip member or zstd
-// frame finished at fclose, which leaves sink open and fails when any write
-// to sink did. Null when memory runs out. With handle, *handle is its
-// compressor, for flush_encoder, valid until the fclose.
-FILE* open_encoder(FILE* sink, Format format, Encoder** handle = nullptr);
-
-// Writes to the sink, decodable, everything the stream's compressor has
-// been given (call fflush on the stream first); writes nothing when it was
-// given nothing since the last flush. False once any write has failed.
-bool flush_encoder(Encoder* e);
-
-// A compressor of whole blocks, each an independent gzip member or zstd
-// frame: their concatenation is one valid file. Null when memory runs out.
-Encoder* new_encoder(Format format);
-void free_encoder(Encoder* e);
-
-// Appends data, compressed as one complete member or frame, to out.
-bool encode_block(Encoder* e, const char* data, size_t n, std::string& out);
 
 #endif

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "annotate.h"
-#include "codec.h"
+#include "encoder.h"
 
 struct Road {
   Annotator* annotator = nullptr;  // its log is the run's log

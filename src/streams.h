@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "codec.h"
+#include "encoder.h"
 
 // An open input or output: the stdio stream the run uses, and what it is on.
 struct Stream {

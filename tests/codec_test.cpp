@@ -2,6 +2,7 @@
 // multi-member files) and against damage; the encoders against the same
 // tools' decompressors.
 #include "codec.h"
+#include "encoder.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

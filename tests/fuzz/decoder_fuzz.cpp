@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "codec.h"
+#include "encoder.h"
 #include "fuzz_util.h"
 #include "line_model.h"
 
