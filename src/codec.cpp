@@ -7,25 +7,118 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "bzip2_decoder.h"
 #include "decoder.h"
 #include "gzip_decoder.h"
+#include "lz4_decoder.h"
+#include "xz_decoder.h"
 #include "zstd_decoder.h"
 
 namespace {
 
 constexpr unsigned char kGzipMagic[] = {0x1f, 0x8b};
 constexpr unsigned char kZstdMagic[] = {0x28, 0xb5, 0x2f, 0xfd};
-// A zstd skippable frame (pzstd writes one first) is 5X 2a 4d 18, any X.
+// A zstd or lz4 skippable frame (pzstd writes one first) is 5X 2a 4d 18, any X.
 constexpr unsigned char kSkippableMagic[] = {0x50, 0x2a, 0x4d, 0x18};
+constexpr unsigned char kBzip2Magic[] = {'B', 'Z', 'h'};  // then the block size, '1' to '9'
+constexpr unsigned char kXzMagic[] = {0xfd, 0x37, 0x7a, 0x58, 0x5a, 0x00};
+constexpr unsigned char kLz4Magic[] = {0x04, 0x22, 0x4d, 0x18};
+constexpr unsigned char kZipMagic[] = {'P', 'K', 0x03, 0x04};
+constexpr unsigned char kEmptyZipMagic[] = {'P', 'K', 0x05, 0x06};
+constexpr unsigned char k7zMagic[] = {0x37, 0x7a, 0xbc, 0xaf, 0x27, 0x1c};
+constexpr unsigned char kTarMark[] = {'u', 's', 't', 'a', 'r'};
+constexpr size_t kTarMarkAt = 257;
 
 // The first n bytes (n <= 4) agree with a skippable frame's magic number.
 bool skippable_prefix(const unsigned char* head, size_t n) {
   return (n == 0 || (head[0] & 0xf0) == kSkippableMagic[0]) &&
          std::memcmp(head + (n > 0 ? 1 : 0), kSkippableMagic + 1, n > 0 ? n - 1 : 0) == 0;
+}
+
+// The first n bytes are magic, all of it (n >= its length).
+template <size_t size>
+bool is(const unsigned char* head, size_t n, const unsigned char (&magic)[size]) {
+  return n >= size && std::memcmp(head, magic, size) == 0;
+}
+
+// The first n bytes could still grow into magic: fewer, and the same.
+template <size_t size>
+bool may_become(const unsigned char* head, size_t n, const unsigned char (&magic)[size]) {
+  return n < size && std::memcmp(head, magic, n) == 0;
+}
+
+// Starts format's decompressor in d; false when memory runs out.
+bool start_format(Decoder& d, Format format) {
+  d.format = format;
+  switch (format) {
+    case Format::kGzip:
+      return gzip_start(d);
+    case Format::kZstd:
+      return zstd_start(d);
+    case Format::kBzip2:
+      return bzip2_start(d);
+    case Format::kXz:
+      return xz_start(d);
+    case Format::kLz4:
+      return lz4_start(d);
+    case Format::kPlain:
+      break;
+  }
+  return true;
+}
+
+// Frees d's decompressor.
+void end_format(Decoder& d) {
+  switch (d.format) {
+    case Format::kGzip:
+      gzip_end(d);
+      break;
+    case Format::kZstd:
+      zstd_end(d);
+      break;
+    case Format::kBzip2:
+      bzip2_end(d);
+      break;
+    case Format::kXz:
+      xz_end(d);
+      break;
+    case Format::kLz4:
+      lz4_end(d);
+      break;
+    case Format::kPlain:
+      break;
+  }
+}
+
+// zstd and lz4 share skippable frames (the magic, a 32-bit little-endian
+// size, that many bytes): an input that begins with them is lz4 when an lz4
+// frame comes next, else zstd. Passes over them and settles d's format;
+// false on a read error, a skippable frame cut short or no memory for lz4.
+bool pass_skippable_frames(Decoder& d) {
+  for (;;) {
+    ssize_t held = gather(d, 8);
+    if (held < 0) return false;
+    const unsigned char* p = d.in + d.in_pos;
+    auto n = static_cast<size_t>(held);
+    if (n < 4 || !skippable_prefix(p, 4)) {
+      if (!is(p, n, kLz4Magic)) return true;
+      end_format(d);
+      return start_format(d, Format::kLz4);
+    }
+    if (n < 8) return false;
+    uint64_t skip = 8 + (p[4] | p[5] << 8 | p[6] << 16 | static_cast<uint64_t>(p[7]) << 24);
+    while (skip > 0) {
+      if (d.in_pos == d.in_len && refill(d) <= 0) return false;
+      size_t take = d.in_len - d.in_pos < skip ? d.in_len - d.in_pos : skip;
+      d.in_pos += take;
+      skip -= take;
+    }
+  }
 }
 
 ssize_t plain_read(Decoder& d, char* buf, size_t size) {
@@ -42,6 +135,10 @@ ssize_t plain_read(Decoder& d, char* buf, size_t size) {
 
 ssize_t decoder_read(void* cookie, char* buf, size_t size) {
   Decoder& d = *static_cast<Decoder*>(cookie);
+  if (!d.settled) {
+    d.settled = true;
+    d.failed = !pass_skippable_frames(d);
+  }
   if (d.failed) {
     errno = EIO;
     return -1;
@@ -51,6 +148,12 @@ ssize_t decoder_read(void* cookie, char* buf, size_t size) {
       return gzip_read(d, buf, size);
     case Format::kZstd:
       return zstd_read(d, buf, size);
+    case Format::kBzip2:
+      return bzip2_read(d, buf, size);
+    case Format::kXz:
+      return xz_read(d, buf, size);
+    case Format::kLz4:
+      return lz4_read(d, buf, size);
     case Format::kPlain:
       break;
   }
@@ -59,16 +162,7 @@ ssize_t decoder_read(void* cookie, char* buf, size_t size) {
 
 // Frees what start_decoder gave d, and closes its input if d owns it.
 void end_decoder(Decoder& d) {
-  switch (d.format) {
-    case Format::kGzip:
-      gzip_end(d);
-      break;
-    case Format::kZstd:
-      zstd_end(d);
-      break;
-    case Format::kPlain:
-      break;
-  }
+  end_format(d);
   std::free(d.in);
   d.in = nullptr;
   if (d.src.owned && d.src.fd >= 0) ::close(d.src.fd);
@@ -89,34 +183,38 @@ bool start_decoder(Decoder& d, Format format, const unsigned char* head, size_t 
   if (d.in == nullptr) return false;
   d.in_len = n < kReadChunk ? n : kReadChunk;
   std::memcpy(d.in, head, d.in_len);
-  d.format = format;
-  switch (format) {
-    case Format::kGzip:
-      return gzip_start(d);
-    case Format::kZstd:
-      return zstd_start(d);
-    case Format::kPlain:
-      break;
-  }
-  return true;
+  d.settled = !(d.in_len >= 4 && skippable_prefix(d.in, 4));
+  return start_format(d, format);
 }
 
 }  // namespace
 
 Format format_of(const unsigned char* head, size_t n) {
-  if (n >= sizeof kGzipMagic && std::memcmp(head, kGzipMagic, sizeof kGzipMagic) == 0)
-    return Format::kGzip;
-  if (n >= sizeof kZstdMagic && std::memcmp(head, kZstdMagic, sizeof kZstdMagic) == 0)
-    return Format::kZstd;
+  if (is(head, n, kGzipMagic)) return Format::kGzip;
+  if (is(head, n, kZstdMagic)) return Format::kZstd;
   if (n >= sizeof kSkippableMagic && skippable_prefix(head, sizeof kSkippableMagic))
     return Format::kZstd;
+  if (is(head, n, kBzip2Magic) && n > sizeof kBzip2Magic && head[3] >= '1' && head[3] <= '9')
+    return Format::kBzip2;
+  if (is(head, n, kXzMagic)) return Format::kXz;
+  if (is(head, n, kLz4Magic)) return Format::kLz4;
   return Format::kPlain;
 }
 
 bool may_become_magic(const unsigned char* head, size_t n) {
-  return (n < sizeof kGzipMagic && std::memcmp(head, kGzipMagic, n) == 0) ||
-         (n < sizeof kZstdMagic && std::memcmp(head, kZstdMagic, n) == 0) ||
-         (n < sizeof kSkippableMagic && skippable_prefix(head, n));
+  return may_become(head, n, kGzipMagic) || may_become(head, n, kZstdMagic) ||
+         (n < sizeof kSkippableMagic && skippable_prefix(head, n)) ||
+         (n <= sizeof kBzip2Magic && std::memcmp(head, kBzip2Magic, n) == 0) ||
+         may_become(head, n, kXzMagic) || may_become(head, n, kLz4Magic) ||
+         may_become(head, n, kZipMagic) || may_become(head, n, kEmptyZipMagic) ||
+         may_become(head, n, k7zMagic);
+}
+
+Archive archive_of(const unsigned char* data, size_t n) {
+  if (is(data, n, kZipMagic) || is(data, n, kEmptyZipMagic)) return Archive::kZip;
+  if (is(data, n, k7zMagic)) return Archive::k7z;
+  if (n >= kTarMarkAt && is(data + kTarMarkAt, n - kTarMarkAt, kTarMark)) return Archive::kTar;
+  return Archive::kNone;
 }
 
 Format format_for_name(const char* name) {
@@ -139,4 +237,22 @@ FILE* open_decoder(int fd, Format format, const unsigned char* head, size_t n, s
                 : nullptr;
   if (f == nullptr) decoder_close(d);
   return f;
+}
+
+size_t preview_decoded(int fd, Format format, const unsigned char* head, size_t n,
+                       unsigned char* to, size_t want) {
+  Decoder d;
+  d.src.owned = false;
+  d.src.at = fd < 0 ? -1 : lseek(fd, 0, SEEK_CUR);
+  d.src.fd = d.src.at < 0 ? -1 : fd;
+  size_t got = 0;
+  if (start_decoder(d, format, head, n)) {
+    while (got < want) {
+      ssize_t r = decoder_read(&d, reinterpret_cast<char*>(to + got), want - got);
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+  }
+  end_decoder(d);
+  return got;
 }

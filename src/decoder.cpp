@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 ssize_t read_source(Source& src, unsigned char* buf, size_t n) {
   if (src.fd < 0) return 0;
@@ -20,6 +21,22 @@ ssize_t refill(Decoder& d) {
   d.in_pos = 0;
   d.in_len = r > 0 ? static_cast<size_t>(r) : 0;
   return r;
+}
+
+ssize_t gather(Decoder& d, size_t k) {
+  size_t held = d.in_len - d.in_pos;
+  if (held < k && d.in_pos > 0) {
+    std::memmove(d.in, d.in + d.in_pos, held);
+    d.in_pos = 0;
+    d.in_len = held;
+  }
+  while (d.in_len - d.in_pos < k) {
+    ssize_t r = read_source(d.src, d.in + d.in_len, kReadChunk - d.in_len);
+    if (r < 0) return -1;
+    if (r == 0) break;
+    d.in_len += static_cast<size_t>(r);
+  }
+  return static_cast<ssize_t>(d.in_len - d.in_pos);
 }
 
 ssize_t fail(Decoder& d, size_t produced) {

@@ -30,6 +30,7 @@ struct Decoder {
   bool failed = false;       // damage found after some bytes were handed out
   bool more_output = false;  // the last call filled its output: more may wait
   bool in_unit = false;      // inside a member, stream or frame
+  bool settled = true;       // false until skippable frames at the start are passed over
   void* state = nullptr;     // the format's decompressor
 };
 
@@ -39,6 +40,11 @@ ssize_t read_source(Source& src, unsigned char* buf, size_t n);
 // Reads more compressed input into d.in once all of it is used: >0, 0 at the
 // end, -1 on an error.
 ssize_t refill(Decoder& d);
+
+// Keeps at least k (<= kReadChunk) unused compressed bytes in d.in, reading
+// as needed: how many there are, fewer than k only at the end of the input;
+// -1 on a read error.
+ssize_t gather(Decoder& d, size_t k);
 
 // Hands out what was decoded before a failure (produced bytes); the failure
 // itself, EIO, comes with the next call.
