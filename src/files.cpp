@@ -38,7 +38,8 @@ Refusal refuse_before_opening(const Files& s, const Destination& out, const Dest
 Refusal refuse_log(const Files& s, const Destination& log) {
   if (log.exists && same_regular_file(log.st, s.in.st))
     return {"* Error: log file is the input file!\n", 4};
-  if (log.exists && same_file(log.st, s.out.st)) return {"* Error: log file is the output file!\n", 4};
+  if (log.exists && same_file(log.st, s.out.st))
+    return {"* Error: log file is the output file!\n", 4};
   struct stat console;
   if (s.console == stderr && fstat(STDERR_FILENO, &console) == 0 && same_file(console, s.out.st))
     return {"* Error: standard error is the output file!\n", 4};
@@ -87,6 +88,25 @@ Refusal truncate_files(const Files& s, bool log_created) {
   return {};
 }
 
+// What to say of an archive given as input: which kind, and how to take the
+// file out of it into a pipe (placeholder names, not the user's).
+const char* archive_refusal(Archive archive) {
+  switch (archive) {
+    case Archive::kZip:
+      return "* Error: the input is a zip archive: extract the file first "
+             "(unzip -p in.zip | molstamp - out.txt).\n";
+    case Archive::k7z:
+      return "* Error: the input is a 7z archive: extract the file first "
+             "(7z x -so in.7z | molstamp - out.txt).\n";
+    case Archive::kTar:
+      return "* Error: the input is a tar archive: extract the file first "
+             "(tar -xOf in.tar | molstamp - out.txt).\n";
+    case Archive::kNone:
+      break;
+  }
+  return nullptr;
+}
+
 // Opens input, output and log in that order. Everything that would write
 // over the input or mix the log or console into the output is refused, and
 // every file opened, before any file is truncated; a file this run created
@@ -113,12 +133,18 @@ int open_files(const Options& o, Files& s) {
     fprintf(s.console, "* Error: could not open input file!\n");
     return 2;
   }
+  if (s.in.archive != Archive::kNone) {
+    fputs(archive_refusal(s.in.archive), s.console);
+    fclose(s.in.file);
+    return 2;
+  }
   Refusal refusal = refuse_before_opening(s, out, find_destination(log_name, STDERR_FILENO));
   FILE* say = safe_console(s);
   if (o.output_name == nullptr && say != nullptr)
     fprintf(say, "* Warning: got no output file name, using '%s'.\n", kDefaultOutputName);
   bool log_created = false;
-  if (refusal.status == 0) refusal = open_output_and_log(s, output_name, out, log_name, log_created);
+  if (refusal.status == 0)
+    refusal = open_output_and_log(s, output_name, out, log_name, log_created);
   if (refusal.status == 0) refusal = truncate_files(s, log_created);
   if (refusal.status == 0) return 0;
   if (say != nullptr) fputs(refusal.message, say);
@@ -131,7 +157,6 @@ int open_files(const Options& o, Files& s) {
   fclose(s.in.file);
   return refusal.status;
 }
-
 
 int close_files(Files& f, int status) {
   FILE* console = f.console;

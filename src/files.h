@@ -23,9 +23,10 @@ void hold_standard_descriptors();
 
 // Opens input, output and log (o's names; the output defaults to
 // InChIKeys.txt with a warning, the log to standard error). Refuses, before
-// any file is truncated or written: an output, console or log that is the
-// input file, a log that is the output's file, FIFO or pipe, and standard
-// error as the console when it is the output. A name for standard output or
+// any file is truncated or written: an input that is an archive (zip, 7z or
+// tar, compressed or not), an output, console or log that is the input file,
+// a log that is the output's file, FIFO or pipe, and standard error as the
+// console when it is the output. A name for standard output or
 // error is written through that stream. Returns 0, or the exit status (2
 // input, 3 output, 4 log) after saying why where that is safe and removing
 // any file this call created.
