@@ -224,6 +224,8 @@ Format format_for_name(const char* name) {
   return Format::kPlain;
 }
 
+size_t decoded_chunk_for(Format format) { return format == Format::kBzip2 ? 1 << 22 : 0; }
+
 FILE* open_decoder(int fd, Format format, const unsigned char* head, size_t n, size_t max_read) {
   Decoder* d = new (std::nothrow) Decoder;
   if (d == nullptr) {

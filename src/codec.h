@@ -42,6 +42,12 @@ Archive archive_of(const unsigned char* data, size_t n);
 // The output format a file name asks for: .gz gzip, .zst zstd, else plain.
 Format format_for_name(const char* name);
 
+// The least decoded bytes an input of format is best read in at a time, 0
+// for any: 4 MiB for bzip2, whose decoder walks a 3.6 MB table in random
+// order, a table that the work on the lines between two reads pushes out of
+// the caches (read 256 KiB at a time, the walk takes half again as long).
+size_t decoded_chunk_for(Format format);
+
 // A read stream over fd, whose first n bytes (head) have already been read
 // from it; decompresses format. Takes fd, which fclose closes. Reads fail
 // (ferror) on corrupt or truncated data, after every byte decoded before the

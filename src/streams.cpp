@@ -18,9 +18,9 @@ namespace {
 constexpr size_t kStreamBuffer = 1 << 18;
 
 // Without memory for it, stdio's own small buffer does the job, slower.
-void give_buffer(FILE* f, std::unique_ptr<char[]>& buffer) {
-  buffer.reset(new (std::nothrow) char[kStreamBuffer]);
-  if (buffer != nullptr) setvbuf(f, buffer.get(), _IOFBF, kStreamBuffer);
+void give_buffer(FILE* f, std::unique_ptr<char[]>& buffer, size_t size = kStreamBuffer) {
+  buffer.reset(new (std::nothrow) char[size]);
+  if (buffer != nullptr) setvbuf(f, buffer.get(), _IOFBF, size);
 }
 
 // Reads the first bytes: what one read gives (at most n), more only while
@@ -77,7 +77,8 @@ bool open_input(const char* name, Stream& in) {
     in.file = open_decoder(fd, in.format, head, n);
   }
   if (in.file == nullptr) return false;
-  give_buffer(in.file, in.buffer);
+  size_t chunk = decoded_chunk_for(in.format);
+  give_buffer(in.file, in.buffer, chunk > kStreamBuffer ? chunk : kStreamBuffer);
   return true;
 }
 
