@@ -328,6 +328,33 @@ def edges_table(tool, inchi, out, work, pairs):
         print(f"| -j{jobs} | {t1:.3f} s | {tn:.3f} s | {1 / r:.3f} | <= 1.2 |")
 
 
+def decoders_table(tool, inchi, out, pairs):
+    """bzip2, xz and lz4 input against the plain run plus the format's own
+    decompressor, and their peak memory."""
+    plain = lambda: measure([tool, inchi, out], remove=out)
+    rows = []
+    packed_files = []
+    for suffix, pack, unpack in (("bz2", "bzip2 -c", "bzip2"), ("xz", "xz -T0 -c", "xz"),
+                                 ("lz4", "lz4 -q -c", "lz4")):
+        packed = f"{inchi}.{suffix}"
+        subprocess.run(f"{pack} {inchi} > {packed}", shell=True, check=True)
+        packed_files.append((suffix, packed))
+        decode = lambda: measure([unpack, "-dc", packed])
+        t, ref, r = paired(lambda: measure([tool, packed, out], remove=out),
+                           lambda: plain() + decode(), pairs)
+        rows.append((f"molstamp in.{suffix} out", t, f"molstamp in out + {unpack} -dc", ref, r,
+                     "<= 1.05"))
+    print("| workload | molstamp | reference | ref. time | ratio | goal |")
+    print("|---|---|---|---|---|---|")
+    for name, t, ref_name, ref, r, goal in rows:
+        print(f"| {name} | {t:.3f} s | {ref_name} | {ref:.3f} s | {r:.3f} | {goal} |")
+    print()
+    print("| peak resident memory | molstamp |")
+    print("|---|---|")
+    for suffix, packed in packed_files:
+        print(f"| molstamp in.{suffix} out | {peak_rss([tool, packed, out]) / 1024:.1f} MiB |")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True, help="release build directory")
@@ -335,7 +362,8 @@ def main():
     ap.add_argument("--lines", type=int, default=1_000_000)
     ap.add_argument("--pairs", type=int, default=7)
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
-    ap.add_argument("--sections", default="plain,table,check,csv,streams,parallel,edges,peers",
+    ap.add_argument("--sections",
+                    default="plain,table,check,csv,streams,decoders,parallel,edges,peers",
                     help="which tables to measure, comma-separated")
     args = ap.parse_args()
     sections = args.sections.split(",")
@@ -405,6 +433,9 @@ def main():
             print()
         if "streams" in sections:
             streams_table(tool, inchi, out, work, args.pairs)
+            print()
+        if "decoders" in sections:
+            decoders_table(tool, inchi, out, args.pairs)
             print()
         if "parallel" in sections:
             print()

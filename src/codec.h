@@ -1,28 +1,52 @@
-// gzip and zstd behind ordinary stdio streams, so that the line reader and the
-// writers work on compressed files exactly as on plain ones.
+// Compressed input behind an ordinary stdio stream, recognised by its first
+// bytes, so that the line reader works on compressed files exactly as on
+// plain ones; and archives, recognised so that they are refused.
 #ifndef MOLSTAMP_CODEC_H
 #define MOLSTAMP_CODEC_H
 
 #include <cstddef>
 #include <cstdio>
-#include <string>
 
-enum class Format { kPlain, kGzip, kZstd };
+enum class Format { kPlain, kGzip, kZstd, kBzip2, kXz, kLz4 };
+
+// What an archive given as input is: never read as text.
+enum class Archive { kNone, kZip, k7z, kTar };
 
 // The longest magic number; format_of needs at most this many first bytes.
-constexpr size_t kMagicBytes = 4;
+constexpr size_t kMagicBytes = 6;
 
-// gzip (1f 8b) or zstd (28 b5 2f fd, or a skippable frame 5X 2a 4d 18) by a
-// stream's first n bytes, else plain.
+// The most first bytes open_decoder takes back: what one read of a pipe can
+// give at most.
+constexpr size_t kHeadBytes = 1 << 16;
+
+// The first bytes of the (decoded) data that archive_of needs to see a tar
+// header: its "ustar" mark at offset 257.
+constexpr size_t kArchiveBytes = 262;
+
+// The format by a stream's first n bytes: gzip (1f 8b), zstd (28 b5 2f fd, or
+// a skippable frame 5X 2a 4d 18, which lz4 shares: the decoder tells them
+// apart by the frame after it), bzip2 ("BZh" and a digit 1 to 9), xz
+// (fd 37 7a 58 5a 00), lz4 (04 22 4d 18), else plain.
 Format format_of(const unsigned char* head, size_t n);
 
-// True while the first n bytes could still grow into a magic number: reading
-// further is needed to decide, and only then (a pipe's first short line must
-// not wait for more).
+// True while the first n bytes could still grow into a magic number, of a
+// format or of an archive: reading further is needed to decide, and only
+// then (a pipe's first short line must not wait for more).
 bool may_become_magic(const unsigned char* head, size_t n);
+
+// The archive whose first n bytes of data are these: zip (PK 03 04, or the
+// empty zip's PK 05 06), 7z (37 7a bc af 27 1c), tar ("ustar" at offset 257),
+// else none.
+Archive archive_of(const unsigned char* data, size_t n);
 
 // The output format a file name asks for: .gz gzip, .zst zstd, else plain.
 Format format_for_name(const char* name);
+
+// The least decoded bytes an input of format is best read in at a time, 0
+// for any: 4 MiB for bzip2, whose decoder walks a 3.6 MB table in random
+// order, a table that the work on the lines between two reads pushes out of
+// the caches (read 256 KiB at a time, the walk takes half again as long).
+size_t decoded_chunk_for(Format format);
 
 // A read stream over fd, whose first n bytes (head) have already been read
 // from it; decompresses format. Takes fd, which fclose closes. Reads fail
@@ -31,26 +55,14 @@ Format format_for_name(const char* name);
 // when memory runs out (fd is then closed).
 FILE* open_decoder(int fd, Format format, const unsigned char* head, size_t n, size_t max_read = 0);
 
-// A compressor: of a stream (open_encoder) or of whole blocks (new_encoder).
-struct Encoder;
-
-// A write stream that compresses format into sink, as one gzip member or zstd
-// frame finished at fclose, which leaves sink open and fails when any write
-// to sink did. Null when memory runs out. With handle, *handle is its
-// compressor, for flush_encoder, valid until the fclose.
-FILE* open_encoder(FILE* sink, Format format, Encoder** handle = nullptr);
-
-// Writes to the sink, decodable, everything the stream's compressor has
-// been given (call fflush on the stream first); writes nothing when it was
-// given nothing since the last flush. False once any write has failed.
-bool flush_encoder(Encoder* e);
-
-// A compressor of whole blocks, each an independent gzip member or zstd
-// frame: their concatenation is one valid file. Null when memory runs out.
-Encoder* new_encoder(Format format);
-void free_encoder(Encoder* e);
-
-// Appends data, compressed as one complete member or frame, to out.
-bool encode_block(Encoder* e, const char* data, size_t n, std::string& out);
+// Decodes the first bytes of what open_decoder would give, without taking
+// them: up to want bytes into to, from head (the first n bytes, already read
+// from fd) and, when fd is not negative, the rest of fd, read with pread from
+// its offset, which stays where it is. With fd negative, head alone is
+// decoded: a pipe is never made to wait for a look. Returns how many bytes it
+// decoded, fewer than want at the end of the data, at damage, or when head
+// runs out.
+size_t preview_decoded(int fd, Format format, const unsigned char* head, size_t n,
+                       unsigned char* to, size_t want);
 
 #endif

@@ -91,6 +91,25 @@ Refusal truncate_files(const Files& s, bool log_created) {
   return {};
 }
 
+// What to say of an archive given as input: which kind, and how to take the
+// file out of it into a pipe (placeholder names, not the user's).
+const char* archive_refusal(Archive archive) {
+  switch (archive) {
+    case Archive::kZip:
+      return "* Error: the input is a zip archive: extract the file first "
+             "(unzip -p in.zip | molstamp - out.txt).\n";
+    case Archive::k7z:
+      return "* Error: the input is a 7z archive: extract the file first "
+             "(7z x -so in.7z | molstamp - out.txt).\n";
+    case Archive::kTar:
+      return "* Error: the input is a tar archive: extract the file first "
+             "(tar -xOf in.tar | molstamp - out.txt).\n";
+    case Archive::kNone:
+      break;
+  }
+  return nullptr;
+}
+
 // Opens input, output and log in that order. Everything that would write
 // over the input or mix the log or console into the output is refused, and
 // every file opened, before any file is truncated; a file this run created
@@ -119,6 +138,11 @@ int open_files(const Options& o, Files& s) {
   if (out.standard_fd == STDOUT_FILENO) s.console = stderr;
   if (o.input_name == nullptr || !open_input(o.input_name, s.in)) {
     fprintf(s.console, "* Error: could not open input file!\n");
+    return 2;
+  }
+  if (s.in.archive != Archive::kNone) {
+    fputs(archive_refusal(s.in.archive), s.console);
+    fclose(s.in.file);
     return 2;
   }
   Refusal refusal = refuse_before_opening(s, out, find_destination(log_name, STDERR_FILENO));

@@ -24,12 +24,13 @@ void hold_standard_descriptors();
 
 // Opens input, output and log (o's names; the output defaults to
 // InChIKeys.txt with a warning, the log to standard error). Refuses, before
-// any file is truncated or written: an output, log or standard stream that
-// is the input's file, FIFO or pipe, a log that is the output's file, FIFO
-// or pipe, and standard error as the console when it is the output. A name for standard output or
-// error is written through that stream. Returns 0, or the exit status (2
-// input, 3 output, 4 log) after saying why where that is safe and removing
-// any file this call created.
+// any file is truncated or written: an input that is an archive (zip, 7z or
+// tar, compressed or not), an output, log or standard stream that is the
+// input's file, FIFO or pipe, a log that is the output's file, FIFO or pipe,
+// and standard error as the console when it is the output. A name for
+// standard output or error is written through that stream. Returns 0, or the
+// exit status (2 input, 3 output, 4 log) after saying why where that is safe
+// and removing any file this call created.
 int open_files(const Options& o, Files& f);
 
 // Closes the input, output and log, each write checked; says on the console

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "annotate.h"
-#include "codec.h"
+#include "encoder.h"
 #include "progress.h"
 
 struct Road {

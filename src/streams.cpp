@@ -18,12 +18,13 @@ namespace {
 constexpr size_t kStreamBuffer = 1 << 18;
 
 // Without memory for it, stdio's own small buffer does the job, slower.
-void give_buffer(FILE* f, std::unique_ptr<char[]>& buffer) {
-  buffer.reset(new (std::nothrow) char[kStreamBuffer]);
-  if (buffer != nullptr) setvbuf(f, buffer.get(), _IOFBF, kStreamBuffer);
+void give_buffer(FILE* f, std::unique_ptr<char[]>& buffer, size_t size = kStreamBuffer) {
+  buffer.reset(new (std::nothrow) char[size]);
+  if (buffer != nullptr) setvbuf(f, buffer.get(), _IOFBF, size);
 }
 
-// Reads the first bytes, as many as it takes to tell the format.
+// Reads the first bytes: what one read gives (at most n), more only while
+// they could still grow into a magic number.
 size_t read_head(int fd, unsigned char* head, size_t n) {
   size_t got = 0;
   while (got < n && may_become_magic(head, got)) {
@@ -33,6 +34,17 @@ size_t read_head(int fd, unsigned char* head, size_t n) {
     got += static_cast<size_t>(r);
   }
   return got;
+}
+
+// The archive an input is, by the first bytes of its data: a compressed
+// regular file is decoded as far as it takes, a pipe only as far as the
+// bytes it has already given (head) go.
+Archive archive_in(int fd, const Stream& in, const unsigned char* head, size_t n) {
+  if (in.format == Format::kPlain) return archive_of(head, n);
+  unsigned char data[kArchiveBytes];
+  size_t got =
+      preview_decoded(S_ISREG(in.st.st_mode) ? fd : -1, in.format, head, n, data, sizeof data);
+  return archive_of(data, got);
 }
 
 }  // namespace
@@ -45,9 +57,17 @@ bool open_input(const char* name, Stream& in) {
     if (fd > STDIN_FILENO) ::close(fd);
     return false;
   }
-  unsigned char head[kMagicBytes];
-  size_t n = read_head(fd, head, kMagicBytes);
+  // One read gives what a pipe has (a tar producer's whole first record,
+  // an interactive one's first line), more only to finish a magic number.
+  std::unique_ptr<unsigned char[]> held(new (std::nothrow) unsigned char[kHeadBytes]);
+  if (held == nullptr) {
+    if (fd > STDIN_FILENO) ::close(fd);
+    return false;
+  }
+  unsigned char* head = held.get();
+  size_t n = read_head(fd, head, kHeadBytes);
   in.format = format_of(head, n);
+  in.archive = archive_in(fd, in, head, n);
   if (in.format == Format::kPlain && (n == 0 || lseek(fd, -static_cast<off_t>(n), SEEK_CUR) >= 0)) {
     // A plain file that can be rewound goes straight to stdio, as always;
     // a read error met above will be met again there and reported.
@@ -57,7 +77,8 @@ bool open_input(const char* name, Stream& in) {
     in.file = open_decoder(fd, in.format, head, n);
   }
   if (in.file == nullptr) return false;
-  give_buffer(in.file, in.buffer);
+  size_t chunk = decoded_chunk_for(in.format);
+  give_buffer(in.file, in.buffer, chunk > kStreamBuffer ? chunk : kStreamBuffer);
   return true;
 }
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "codec.h"
+#include "encoder.h"
 
 // An open input or output: the stdio stream the run uses, and what it is on.
 struct Stream {
@@ -17,8 +17,9 @@ struct Stream {
   bool standard = false;  // named "-": standard input or output
   bool created = false;   // output: this run made the file (removed if abandoned)
   Format format = Format::kPlain;
-  Encoder* encoder = nullptr;      // output: file's compressor, null when plain
-  std::unique_ptr<char[]> buffer;  // stdio's buffers: must outlive file and raw
+  Archive archive = Archive::kNone;  // input: the archive it is, not to be read as text
+  Encoder* encoder = nullptr;        // output: file's compressor, null when plain
+  std::unique_ptr<char[]> buffer;    // stdio's buffers: must outlive file and raw
   std::unique_ptr<char[]> raw_buffer;
 };
 
@@ -30,8 +31,9 @@ struct Destination {
 };
 
 // Opens name for reading ("-": standard input) with a large buffer,
-// decompressing gzip and zstd recognised by their first bytes. False when it
-// cannot be opened or is a directory.
+// decompressing gzip, zstd, bzip2, xz and lz4 recognised by their first
+// bytes, and sets archive when the data is one. False when it cannot be
+// opened or is a directory.
 bool open_input(const char* name, Stream& in);
 
 // True when both are the same file, FIFO or pipe; character devices

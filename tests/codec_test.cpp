@@ -1,6 +1,7 @@
-// The decoders against independent compressors (gzip, zstd, pigz-style
-// multi-member files) and against damage; the encoders against the same
-// tools' decompressors.
+// The decoders against independent compressors (gzip, zstd, bzip2, xz, lz4,
+// their multi-member, multi-stream and multi-frame files) and against
+// damage; the encoders against the gzip and zstd tools' decompressors; the
+// first decoded bytes; archives by their first bytes.
 #include "codec.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +13,11 @@
 #include <sstream>
 #include <string>
 
+#include "encoder.h"
+
 namespace {
+
+using namespace std::string_literals;
 
 // Runs a shell filter over bytes and returns what it wrote.
 std::string filter(const std::string& command, const std::string& bytes) {
@@ -103,6 +108,15 @@ std::string skippable(unsigned char first, const std::string& payload) {
   return frame + payload;
 }
 
+// Where an xz file of one block with a CRC64 check keeps that check: just
+// before the index, whose size the stream footer (the last 12 bytes) holds.
+size_t xz_check_at(const std::string& xz) {
+  const unsigned char* footer = reinterpret_cast<const unsigned char*>(xz.data()) + xz.size() - 12;
+  size_t index_size = 4 * (1 + (footer[4] | footer[5] << 8 | footer[6] << 16 |
+                                static_cast<size_t>(footer[7]) << 24));
+  return xz.size() - 12 - index_size - 8;
+}
+
 TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
   struct Case {
     std::string head;
@@ -122,6 +136,24 @@ TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
       {"\x60\x2a\x4d\x18", Format::kPlain},
       {"\x50\x2a\x4d\x19", Format::kPlain},
       {"P*M", Format::kPlain},
+      {"BZh9", Format::kBzip2},
+      {"BZh1", Format::kBzip2},
+      {"BZh0", Format::kPlain},
+      {"BZh", Format::kPlain},
+      {"BZH9", Format::kPlain},
+      {"\xfd"
+       "7zXZ\0"s,
+       Format::kXz},
+      {"\xfd"
+       "7zXZ",
+       Format::kPlain},
+      {"\xfd"
+       "7zXZ\1",
+       Format::kPlain},
+      {"\x04\x22\x4d\x18", Format::kLz4},
+      {"\x04\x22\x4d", Format::kPlain},
+      {"\x02\x21\x4c\x18", Format::kPlain},  // lz4's legacy format: not read
+      {"PK\x03\x04", Format::kPlain},
   };
   for (const Case& c : heads) {
     SCOPED_TRACE(testing::PrintToString(c.head));
@@ -146,6 +178,31 @@ TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
       {"\x5a\x2a\x4d", true},
       {"\x4f", false},
       {"\x5a\x2a\x4e", false},
+      {"B", true},
+      {"BZh", true},
+      {"BZh9", false},
+      {"BZ!", false},
+      {"\xfd"
+       "7zX",
+       true},
+      {"\xfd"
+       "7zXZ",
+       true},
+      {"\xfd"
+       "7zXZ\0"s,
+       false},
+      {"\xfd"
+       "8",
+       false},
+      {"\x04\x22\x4d", true},
+      {"\x04\x23", false},
+      {"PK\x03", true},
+      {"PK\x05", true},
+      {"PK\x03\x04", false},
+      {"PK!", false},
+      {"7z\xbc\xaf\x27", true},
+      {"7z\xbc\xaf\x27\x1c", false},
+      {"7-", false},
   };
   for (const Prefix& p : prefixes) {
     SCOPED_TRACE(testing::PrintToString(p.head));
@@ -183,6 +240,21 @@ TEST(Codec, DecodesWhatTheStandardToolsWrite) {
       {"skippable frames around and between", skippable(0x50, "abc") + filter("zstd -qc", a) +
                                                   skippable(0x5f, "") + filter("zstd -qc", b) +
                                                   skippable(0x53, std::string(70'000, 'x'))},
+      {"bzip2", filter("bzip2 -c", text)},
+      {"lbzip2 -n 2, blocks of 100 kB", filter("lbzip2 -n 2 -1 -c", text)},
+      {"pbzip2 -p2, a stream per 100 kB", filter("pbzip2 -p2 -b1 -c", text)},
+      {"two bzip2 streams", filter("bzip2 -c", a) + filter("bzip2 -1c", b)},
+      {"xz", filter("xz -c", text)},
+      {"xz -T2, blocks of 100 kB", filter("xz -T2 --block-size=100000 -c", text)},
+      {"two xz streams", filter("xz -c", a) + filter("xz -0 --check=crc32 -c", b)},
+      {"xz stream padding between and after",
+       filter("xz -c", a) + std::string(4, '\0') + filter("xz -c", b) + std::string(8, '\0')},
+      {"lz4", filter("lz4 -q -c", text)},
+      {"lz4, dependent 64 KiB blocks with checksums", filter("lz4 -q -B4 -BD -BX -c", text)},
+      {"two lz4 frames", filter("lz4 -q -c", a) + filter("lz4 -q -9 --no-frame-crc -c", b)},
+      {"lz4, skippable frames first and between",
+       skippable(0x50, "abc") + skippable(0x5e, "") + filter("lz4 -q -c", a) +
+           skippable(0x5f, "x") + filter("lz4 -q -c", b)},
   };
   for (const Case& c : cases) {
     for (size_t max_read : {0, 1, 3, 4096}) {
@@ -192,7 +264,10 @@ TEST(Codec, DecodesWhatTheStandardToolsWrite) {
       EXPECT_TRUE(d.bytes == text);
     }
   }
-  for (const std::string& nothing : {filter("gzip -c", ""), skippable(0x50, "x")}) {
+  for (const std::string& nothing :
+       {filter("gzip -c", ""), skippable(0x50, "x"), filter("bzip2 -c", ""), filter("xz -c", ""),
+        filter("lz4 -q -c", ""), skippable(0x50, "x") + filter("lz4 -q -c", "")}) {
+    SCOPED_TRACE(testing::PrintToString(nothing));
     Decoded empty = decode(nothing, 0);
     EXPECT_FALSE(empty.error);
     EXPECT_EQ(empty.bytes, "");
@@ -232,6 +307,8 @@ TEST(Codec, IndependentBlocksConcatenateToOneFile) {
 TEST(Codec, DamagedInputIsAReadError) {
   std::string text = sample_text(400'000);
   std::string gz = filter("gzip -c", text), zst = filter("zstd -qc", text);
+  std::string bz = filter("bzip2 -c", text), xz = filter("xz -c", text);
+  std::string lz = filter("lz4 -q -c", text);
   auto flipped = [](std::string s, size_t at) {
     s[at] = static_cast<char>(s[at] ^ 0x55);
     return s;
@@ -259,6 +336,29 @@ TEST(Codec, DamagedInputIsAReadError) {
       {"zstd, magic alone", zst.substr(0, 4), true},
       {"skippable frame cut short", skippable(0x50, "abcdef").substr(0, 11) + zst, true},
       {"skippable frame, then plain text", skippable(0x50, "abc") + text, true},
+      {"bzip2, a byte flipped in the middle", flipped(bz, bz.size() / 2), false},
+      {"bzip2, wrong stream CRC", flipped(bz, bz.size() - 3), true},
+      {"bzip2, cut in two", bz.substr(0, bz.size() / 2), true},
+      {"bzip2, last byte cut", bz.substr(0, bz.size() - 1), true},
+      {"bzip2, magic alone", bz.substr(0, 4), true},
+      {"bzip2, then plain text", bz + "InChI=1S/H2O/h1H2\n", true},
+      {"bzip2, then zero bytes", bz + std::string(8, '\0'), true},
+      {"xz, a byte flipped in the middle", flipped(xz, xz.size() / 2), false},
+      {"xz, wrong block check", flipped(xz, xz_check_at(xz)), true},
+      {"xz, wrong index", flipped(xz, xz_check_at(xz) + 9), true},
+      {"xz, cut in two", xz.substr(0, xz.size() / 2), true},
+      {"xz, last byte cut", xz.substr(0, xz.size() - 1), true},
+      {"xz, magic alone", xz.substr(0, 6), true},
+      {"xz, then plain text", xz + "hello\n", true},
+      {"xz, padding not a multiple of four", xz + std::string(3, '\0'), true},
+      {"lz4, a byte flipped in the middle", flipped(lz, lz.size() / 2), false},
+      {"lz4, wrong content checksum", flipped(lz, lz.size() - 1), true},
+      {"lz4, cut in two", lz.substr(0, lz.size() / 2), true},
+      {"lz4, magic alone", lz.substr(0, 4), true},
+      {"lz4, then plain text", lz + "hello\n", true},
+      {"lz4, then zero bytes", lz + std::string(8, '\0'), true},
+      {"lz4, then a zstd frame", lz + zst, true},
+      {"skippable frame, then lz4 cut short", skippable(0x50, "ab") + lz.substr(0, 1000), true},
   };
   for (const Case& c : cases) {
     for (size_t max_read : {0, 1, 1000}) {
@@ -289,6 +389,91 @@ TEST(Codec, DamagedZstdKeepsTheBlocksBeforeTheDamage) {
     EXPECT_TRUE(d.error);
     EXPECT_GE(d.bytes.size(), by_zstd.size());
     EXPECT_EQ(d.bytes.compare(0, by_zstd.size(), by_zstd), 0);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The first decoded bytes, seen before the stream is read: from a file as
+// many as asked for, the file's offset left where it was and the stream
+// whole afterwards; from the bytes already read alone, a start of the data,
+// all of it when those bytes hold the whole file.
+TEST(Codec, PreviewsTheFirstDecodedBytesWithoutTakingThem) {
+  std::string text = sample_text(300'000), small = text.substr(0, 2000);
+  const char* compressors[] = {"gzip -c",  "zstd -qc", "pzstd -q -p 2 -c",
+                               "bzip2 -c", "xz -c",    "lz4 -q -c"};
+  for (const char* compress : compressors) {
+    std::string packed = filter(compress, text), whole = filter(compress, small);
+    for (size_t want : {size_t{1}, kArchiveBytes, size_t{100'000}}) {
+      SCOPED_TRACE(std::string(compress) + ", " + std::to_string(want) + " bytes");
+      int fd = descriptor_of(packed);
+      unsigned char head[kMagicBytes];
+      ASSERT_EQ(read(fd, head, sizeof head), static_cast<ssize_t>(sizeof head));
+      Format format = format_of(head, sizeof head);
+      ASSERT_NE(format, Format::kPlain);
+      std::string seen(want, '\0');
+      auto* to = reinterpret_cast<unsigned char*>(&seen[0]);
+      EXPECT_EQ(preview_decoded(fd, format, head, sizeof head, to, want), want);
+      EXPECT_TRUE(seen == text.substr(0, want));
+      EXPECT_EQ(lseek(fd, 0, SEEK_CUR), static_cast<off_t>(sizeof head));
+      FILE* f = open_decoder(fd, format, head, sizeof head);
+      ASSERT_NE(f, nullptr);
+      std::string all;
+      char chunk[65536];
+      size_t got;
+      while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) all.append(chunk, got);
+      EXPECT_FALSE(ferror(f));
+      fclose(f);
+      EXPECT_TRUE(all == text);
+
+      // Head alone: the start of a large file, or a small file whole.
+      std::string start = packed.substr(0, 1000);
+      size_t n = preview_decoded(-1, format, reinterpret_cast<const unsigned char*>(start.data()),
+                                 start.size(), to, want);
+      EXPECT_EQ(seen.compare(0, n, text, 0, n), 0);
+      n = preview_decoded(-1, format, reinterpret_cast<const unsigned char*>(whole.data()),
+                          whole.size(), to, want);
+      EXPECT_EQ(n, std::min(want, small.size()));
+      EXPECT_EQ(seen.compare(0, n, small, 0, n), 0);
+    }
+  }
+}
+
+TEST(Codec, RecognisesArchivesByTheirFirstBytes) {
+  std::string tar(512, '\0');
+  tar.replace(0, 6, "in.txt");
+  std::string posix = tar, gnu = tar;
+  posix.replace(257, 8,
+                "ustar\0"
+                "00"s);
+  gnu.replace(257, 8, "ustar  \0"s);
+  const std::string seven = "7z\xbc\xaf\x27\x1c";
+  struct Case {
+    const char* name;
+    std::string data;
+    Archive archive;
+  };
+  const Case cases[] = {
+      {"zip", "PK\x03\x04\x14\0\0\0"s, Archive::kZip},
+      {"empty zip", "PK\x05\x06" + std::string(18, '\0'), Archive::kZip},
+      {"zip written by zip", filter("zip -q - -", "InChI=1S/H2O/h1H2\n"), Archive::kZip},
+      {"zip magic cut", "PK\x03", Archive::kNone},
+      {"zip's spanning mark", "PK\x07\x08", Archive::kNone},
+      {"7z", seven + "\0\x04", Archive::k7z},
+      {"7z magic cut", seven.substr(0, 5), Archive::kNone},
+      {"POSIX tar", posix, Archive::kTar},
+      {"GNU tar", gnu, Archive::kTar},
+      {"tar header cut before its mark ends", posix.substr(0, 261), Archive::kNone},
+      {"the mark a byte early", posix.substr(1), Archive::kNone},
+      {"text", sample_text(1000), Archive::kNone},
+      {"nothing", "", Archive::kNone},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(archive_of(reinterpret_cast<const unsigned char*>(c.data.data()), c.data.size()),
+              c.archive);
   }
 }
 

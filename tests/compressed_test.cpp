@@ -1,5 +1,5 @@
-// End to end: gzip and zstd input and output, whole, in several members or
-// frames, through pipes, and damaged.
+// End to end: gzip, zstd, bzip2, xz and lz4 input, gzip and zstd output,
+// whole, in several members, streams or frames, through pipes, and damaged.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -28,13 +28,16 @@ TEST(Compressed, RandomBinaryInputMatchesTheModel) {
   shell(dir, "gzip -c in.bin > in.gz && zstd -qc in.bin > in.zst");
   shell(dir, "for p in a b c; do gzip -c $p.bin; done > multi.gz");
   shell(dir, "for p in a b c; do zstd -qc $p.bin; done > multi.zst");
+  shell(dir,
+        "bzip2 -c in.bin > in.bz2 && xz -0 -T2 -c in.bin > in.xz && lz4 -q -c in.bin > in.lz4");
+  shell(dir, "for p in a b c; do lz4 -q -c $p.bin; done > multi.lz4");
   struct Case {
     std::vector<std::string> args;
     Env env;
     std::string unpack;  // how to read the output back
   };
-  Env pipe_bin = from("in.bin"), pipe_gz = from("multi.gz");
-  pipe_bin.stdin_pipe = pipe_gz.stdin_pipe = true;
+  Env pipe_bin = from("in.bin"), pipe_gz = from("multi.gz"), pipe_lz4 = from("multi.lz4");
+  pipe_bin.stdin_pipe = pipe_gz.stdin_pipe = pipe_lz4.stdin_pipe = true;
   const Case cases[] = {
       {{"in.bin", "out.txt", "log.txt"}, {}, "cat"},
       {{"in.gz", "out.txt", "log.txt"}, {}, "cat"},
@@ -46,6 +49,10 @@ TEST(Compressed, RandomBinaryInputMatchesTheModel) {
       {{"-", "out.txt", "log.txt"}, from("in.zst"), "cat"},
       {{"in.bin", "out.gz", "log.txt"}, {}, "gzip -dc"},
       {{"in.zst", "out.zst", "log.txt"}, {}, "zstd -qdc"},
+      {{"in.bz2", "out.txt", "log.txt"}, {}, "cat"},
+      {{"in.xz", "out.txt", "log.txt"}, {}, "cat"},
+      {{"in.lz4", "out.txt", "log.txt"}, {}, "cat"},
+      {{"-", "out.txt", "log.txt"}, pipe_lz4, "cat"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args) + " < " + c.env.stdin_path);
@@ -64,6 +71,7 @@ TEST(Compressed, DamagedInputKeepsTheLinesBeforeIt) {
   Scratch dir;
   write_file(dir / "in.txt", text);
   shell(dir, "gzip -c in.txt > in.gz && zstd -qc in.txt > in.zst");
+  shell(dir, "bzip2 -c in.txt > in.bz2 && xz -c in.txt > in.xz && lz4 -q -c in.txt > in.lz4");
   Outcome whole = dir.run({"in.txt", "whole.txt"});
   ASSERT_EQ(whole.status, 0);
   std::string full = read_file(dir / "whole.txt");
@@ -79,6 +87,12 @@ TEST(Compressed, DamagedInputKeepsTheLinesBeforeIt) {
       "cat in.gz in.txt",
       "cat in.zst in.zst | head -c -1",
       "cat flipped.gz",  // a byte in the middle changed: the lines before it may be garbled
+      "head -c $(($(stat -c %s in.bz2) / 2)) in.bz2",
+      "cat in.bz2 in.txt",
+      "head -c -1 in.xz",
+      "cat in.xz in.txt",
+      "head -c $(($(stat -c %s in.lz4) / 2)) in.lz4",
+      "head -c -1 in.lz4",
   };
   for (const char* make : damage) {
     SCOPED_TRACE(make);

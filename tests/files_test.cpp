@@ -12,13 +12,44 @@
 
 namespace {
 
+// Archives of in.txt, made once for every case that reads one.
+std::vector<std::pair<std::string, std::string>> make_archives() {
+  Scratch dir;
+  write_file(dir / "in.txt", kMixedInput);
+  shell(dir, "zip -q in.zip in.txt && 7z a -bd -bso0 in.7z in.txt && tar cf in.tar in.txt");
+  shell(dir,
+        "gzip -c in.tar > in.tar.gz && xz -c in.tar > in.tar.xz && zstd -qc in.tar > in.tar.zst");
+  shell(dir, "bzip2 -c in.tar > in.tar.bz2 && lz4 -q -c in.tar > in.tar.lz4");
+  shell(dir, "zip -q empty.zip in.txt && zip -q -d empty.zip in.txt");
+  std::vector<std::pair<std::string, std::string>> archives;
+  for (const char* name : {"in.zip", "empty.zip", "in.7z", "in.tar", "in.tar.gz", "in.tar.xz",
+                           "in.tar.zst", "in.tar.bz2", "in.tar.lz4"})
+    archives.emplace_back(name, read_file(dir / name));
+  return archives;
+}
+
 TEST(Files, RefusesBadCommandLinesAndUnopenableFiles) {
   struct Case {
     std::vector<std::string> args;
     int status;
     std::string console;
+    Env env = {};
   };
   const std::string out_is_in = "* Error: output file is the input file!\n";
+  const std::string zip =
+      "* Error: the input is a zip archive: extract the file first "
+      "(unzip -p in.zip | molstamp - out.txt).\n";
+  const std::string seven =
+      "* Error: the input is a 7z archive: extract the file first "
+      "(7z x -so in.7z | molstamp - out.txt).\n";
+  const std::string tar =
+      "* Error: the input is a tar archive: extract the file first "
+      "(tar -xOf in.tar | molstamp - out.txt).\n";
+  auto piped = [](const std::string& name) {
+    Env e = from(name);
+    e.stdin_pipe = true;
+    return e;
+  };
   const std::string log_is_in = "* Error: log file is the input file!\n";
   const std::string log_is_out = "* Error: log file is the output file!\n";
   const Case cases[] = {
@@ -51,7 +82,21 @@ TEST(Files, RefusesBadCommandLinesAndUnopenableFiles) {
       {{"in.txt", "kept.txt", "in.txt"}, 4, log_is_in},
       {{"in.txt", "kept.txt", "kept.txt"}, 4, log_is_out},
       {{"sub", "kept.txt"}, 2, "* Error: could not open input file!\n"},
+      // An archive is refused as the input is opened, whatever its name.
+      {{"in.zip", "kept.txt"}, 2, zip},
+      {{"empty.zip", "out.txt"}, 2, zip},
+      {{"in.7z", "kept.txt", "log.txt"}, 2, seven},
+      {{"in.tar", "kept.txt"}, 2, tar},
+      {{"in.tar.gz", "kept.txt"}, 2, tar},
+      {{"in.tar.xz", "out.txt"}, 2, tar},
+      {{"in.tar.zst", "out.txt"}, 2, tar},
+      {{"in.tar.bz2", "out.txt"}, 2, tar},
+      {{"in.tar.lz4", "kept.txt"}, 2, tar},
+      {{"-", "kept.txt"}, 2, tar, piped("in.tar")},
+      {{"-", "out.txt"}, 2, tar, piped("in.tar.gz")},
+      {{"-j2", "-", "kept.txt"}, 2, zip, piped("in.zip")},
   };
+  const auto archives = make_archives();
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.args));
     Scratch dir;
@@ -65,8 +110,12 @@ TEST(Files, RefusesBadCommandLinesAndUnopenableFiles) {
     // A file this run created for a run it abandons is gone again.
     std::set<std::string> files{"in.txt",   "InChIKeys.txt", "sub",         "kept.txt",
                                 "hard.txt", "soft.txt",      "soft-out.txt"};
+    for (const auto& [name, bytes] : archives) {
+      write_file(dir / name, bytes);
+      files.insert(name);
+    }
 
-    Outcome o = dir.run(c.args);
+    Outcome o = dir.run(c.args, c.env);
     EXPECT_EQ(o.status, c.status);
     EXPECT_EQ(o.out, c.console);
     EXPECT_EQ(o.err, "");
@@ -139,6 +188,14 @@ TEST(Files, StandardStreamsAndHelp) {
        "out.txt",
        "kept"},
       {{"missing.txt", "-"}, {}, 2, "", "* Error: could not open input file!\n", "", ""},
+      {{"-", "-"},
+       from("in.zip"),
+       2,
+       "",
+       "* Error: the input is a zip archive: extract the file first "
+       "(unzip -p in.zip | molstamp - out.txt).\n",
+       "",
+       ""},
       // A console that cannot be written is a failed run.
       {{"in.txt", "out.txt"},
        to("/dev/full"),
@@ -157,6 +214,7 @@ TEST(Files, StandardStreamsAndHelp) {
     Scratch dir;
     write_file(dir / "in.txt", kMixedInput);
     write_file(dir / "empty.txt", "");
+    write_file(dir / "in.zip", "PK\x05\x06" + std::string(18, '\0'));
     write_file(dir / "-n", "dash\n");
     write_file(dir / "out.txt", "kept");
     fs::create_hard_link(dir / "in.txt", dir / "hard.txt");

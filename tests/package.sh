@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 (cd "$work" && cpack -G DEB --config "$build/CPackConfig.cmake" > cpack.log)
 deb=$(ls "$work"/molstamp_*_amd64.deb)
 depends=$(dpkg-deb --field "$deb" Depends)
-for lib in libinchi1 libisal2 libzstd1; do grep -q "$lib" <<< "$depends"; done
+for lib in libinchi1 libisal2 libzstd1 libbz2-1.0 liblzma5 liblz4-1; do grep -q "$lib" <<< "$depends"; done
 dpkg -x "$deb" "$work/root"
 test -f "$work/root/usr/share/man/man1/molstamp.1"
 "$work/root/usr/bin/molstamp" "$source_dir/examples/compounds.txt" "$work/out.txt" \

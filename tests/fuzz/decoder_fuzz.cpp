@@ -1,8 +1,10 @@
 // Fuzzes the decompressing reader. Raw mode feeds the bytes as they are
-// (mostly damaged gzip and zstd, thanks to the seeds): any outcome but a
-// crash or a hang is fine. Valid mode compresses the bytes with our encoder,
-// in one to three members or frames, and the lines read back through the
-// decoder must be the model's lines of the original bytes.
+// (mostly damaged gzip, zstd, bzip2, xz and lz4, thanks to the seeds), and
+// looks at their first decoded bytes from a file or from the bytes alone:
+// any outcome but a crash or a hang is fine. Valid mode compresses the bytes
+// with our encoder, in one to three members or frames, and the lines read
+// back through the decoder must be the model's lines of the original bytes,
+// the first decoded bytes their start.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <vector>
 
 #include "codec.h"
+#include "encoder.h"
 #include "fuzz_util.h"
 #include "line_model.h"
 
@@ -38,6 +41,25 @@ std::vector<std::string> read_lines(const std::string& stored, size_t max_read, 
   return lines;
 }
 
+// The first decoded bytes of stored, looked at as the input path does: from
+// a file, or (fd_too false) from the bytes alone, as of a pipe.
+std::string preview(const std::string& stored, bool fd_too) {
+  int fd = memory_file(stored);
+  unsigned char head[kMagicBytes];
+  size_t n = static_cast<size_t>(read(fd, head, kMagicBytes));
+  std::string first(kArchiveBytes, '\0');
+  auto* to = reinterpret_cast<unsigned char*>(&first[0]);
+  Format format = format_of(head, n);
+  if (fd_too) {
+    first.resize(preview_decoded(fd, format, head, n, to, first.size()));
+  } else {
+    auto* bytes = reinterpret_cast<const unsigned char*>(stored.data());
+    first.resize(preview_decoded(-1, format, bytes, stored.size(), to, first.size()));
+  }
+  close(fd);
+  return first;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -49,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int error = 0;
   if (!valid) {
     read_lines(bytes, max_read, error);
+    preview(bytes, data[2] & 1);
     return 0;
   }
   // Up to three members, cut at places the input chooses.
@@ -65,5 +88,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<std::string> lines = read_lines(stored, max_read, error);
   check(error == kReadOk, "valid data read without error");
   check(lines == model_lines(bytes), "lines differ from the model");
+  check(preview(stored, data[2] & 1) == bytes.substr(0, kArchiveBytes), "first bytes differ");
   return 0;
 }
