@@ -313,7 +313,7 @@ bool bring_block(Pipeline& p, Slot& slot) {
   for (const Mark& mark : slot.marks) {
     bring_to(mark.out_offset, mark.log_offset);
     r.lines = mark.line;
-    if (mark.progress) print_progress(r.console, mark.line, r.terminal);
+    if (mark.progress) print_progress(*r.progress, mark.line);
     if (mark.checkpoint && !output_holds(r)) {
       add_counts(a.counts, mark.counts);
       return false;

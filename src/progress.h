@@ -4,6 +4,7 @@
 #define MOLSTAMP_PROGRESS_H
 
 #include <cstdint>
+#include <cstddef>
 #include <cstdio>
 
 // Progress is shown after every this many lines.
@@ -12,9 +13,30 @@ constexpr int64_t kProgressEvery = 5000;
 // True when the line numbered `number` is followed by a progress print.
 inline bool is_progress_line(int64_t number) { return number % kProgressEvery == 0; }
 
-// Shows that `lines` lines are done, overwriting the previous print; on a
-// terminal at once.
-void print_progress(FILE* console, int64_t lines, bool terminal);
+// Where progress is shown. Off a terminal a print is the line count alone,
+// every time; on a terminal it also gives the rate and, when the input's size
+// is known, the share read and the time left, at most about ten times a
+// second, at once.
+struct Progress {
+  FILE* console = nullptr;
+  bool terminal = false;
+  int input_fd = -1;       // the input's descriptor, whose offset tells how much is read
+  uint64_t input_size = 0;  // its size when it is a regular file, else 0
+  double start = 0;         // when the run began, in monotonic seconds
+  double shown_at = -1;     // when a print last reached the terminal
+  int64_t unshown = 0;      // a count not shown for the rate limit (0: none)
+  size_t width = 0;         // the last print's width, to blank what it leaves
+};
+
+// Starts progress for a run that reads fd (size: its size if known, or 0).
+Progress start_progress(FILE* console, int fd, uint64_t size);
+
+// Shows that `lines` lines are done, overwriting the previous print.
+void print_progress(Progress& p, int64_t lines);
+
+// Shows the last count a rate limit held back, so that the terminal's last
+// print before the summary is the last one made.
+void end_progress(Progress& p);
 
 // The output and log are checked (flushed, and their errors read) after the
 // line in which each this many bytes of input end, so that a run whose

@@ -18,8 +18,7 @@ struct Road {
   FILE* out = nullptr;             // where annotated lines go
   Encoder* encoder = nullptr;      // out's compressor, or null
   FILE* raw = nullptr;             // the file under out (out itself when plain)
-  FILE* console = nullptr;
-  bool terminal = false;  // the console is a terminal: progress shows at once
+  Progress* progress = nullptr;  // where progress is shown
   int64_t lines = 0;      // lines travelled: the run's count
   uint64_t end = 0;       // input offset at the end of the last line travelled
   bool stopped = false;   // the output or log failed at a checkpoint
@@ -37,7 +36,7 @@ bool output_holds(Road& r);
 inline bool travel(Road& r, char* line, uint32_t length, uint64_t end) {
   if (!annotate_line(*r.annotator, line, length, r.lines + 1, r.out)) return false;
   ++r.lines;
-  if (is_progress_line(r.lines)) print_progress(r.console, r.lines, r.terminal);
+  if (is_progress_line(r.lines)) print_progress(*r.progress, r.lines);
   uint64_t previous = r.end;
   r.end = end;
   return !is_checkpoint(previous, end) || output_holds(r);

@@ -2,6 +2,7 @@
 // or by the pipeline), the summary.
 #include "run.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cinttypes>
@@ -29,6 +30,7 @@ struct RunState {
   LineBuffer line;
   RecordReader records;  // CSV
   Annotator annotator;
+  Progress progress;
   Road road;
   int read_error = kReadOk;
   std::time_t start = 0;
@@ -84,7 +86,8 @@ int finish(RunState& s) {
   // A check that finds a wrong or missing key, or nothing to check, fails.
   if (s.options.check && status == 0 && checked != c.agree) status = 6;
   if (s.options.check && status == 0 && checked == 0) status = 6;
-  if (status != 0 && s.road.terminal) fflush(console);
+  end_progress(s.progress);
+  if (status != 0 && s.progress.terminal) fflush(console);
   fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.road.lines);
   if (s.options.check) {
     fprintf(console,
@@ -115,8 +118,9 @@ void annotate(RunState& s) {
   s.annotator.format =
       LineFormat{o.no_copy, o.table_field, o.header, o.check, o.key_field, o.delimiter};
   s.annotator.log = f.log;
-  s.road = Road{&s.annotator, f.out.file, f.out.encoder,
-                f.out.raw,    f.console,  isatty(fileno(f.console)) != 0};
+  uint64_t size = S_ISREG(f.in.st.st_mode) ? static_cast<uint64_t>(f.in.st.st_size) : 0;
+  s.progress = start_progress(f.console, f.in.fd, size);
+  s.road = Road{&s.annotator, f.out.file, f.out.encoder, f.out.raw, &s.progress};
   fprintf(f.log, "Processing '%s'...\n", o.input_name);
   s.start = std::time(nullptr);
   unsigned workers = o.jobs;

@@ -68,6 +68,7 @@ bool open_input(const char* name, Stream& in) {
   size_t n = read_head(fd, head, kHeadBytes);
   in.format = format_of(head, n);
   in.archive = archive_in(fd, in, head, n);
+  in.fd = fd;
   if (in.format == Format::kPlain && (n == 0 || lseek(fd, -static_cast<off_t>(n), SEEK_CUR) >= 0)) {
     // A plain file that can be rewound goes straight to stdio, as always;
     // a read error met above will be met again there and reported.

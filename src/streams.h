@@ -14,6 +14,7 @@ struct Stream {
   FILE* file = nullptr;
   FILE* raw = nullptr;    // output: the file itself, under file's compression
   struct stat st {};      // the file or device underneath
+  int fd = -1;            // input: the descriptor underneath (owned by file)
   bool standard = false;  // named "-": standard input or output
   bool created = false;   // output: this run made the file (removed if abandoned)
   Format format = Format::kPlain;

@@ -11,6 +11,7 @@
 
 #include "annotate.h"
 #include "harness.h"
+#include "progress.h"
 #include "road.h"
 
 namespace {
@@ -220,12 +221,13 @@ TEST(Parallel, KeyCallOutOfMemoryEndsTheRun) {
     Road road;
     road.annotator = &a;
     road.out = road.raw = open_memstream(&out_text, &out_size);
-    road.console = open_memstream(&console_text, &console_size);
+    Progress shown = start_progress(open_memstream(&console_text, &console_size), -1, 0);
+    road.progress = &shown;
     int read_error = -1;
     ASSERT_TRUE(annotate_parallel(in, road, Format::kPlain, 3, read_error));
     fclose(in);
     fclose(road.out);
-    fclose(road.console);
+    fclose(shown.console);
     EXPECT_TRUE(a.out_of_memory);
     EXPECT_FALSE(a.out_of_memory_stops);  // only while the pipeline runs
     EXPECT_EQ(road.lines, failing - 1);
