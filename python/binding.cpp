@@ -98,8 +98,14 @@ PyObject* key_object(const BatchKey& k) {
     Py_INCREF(Py_None);
     return Py_None;
   }
-  PyObject* key = PyUnicode_FromStringAndSize(k.key, static_cast<Py_ssize_t>(strlen(k.key)));
+  size_t bytes = strlen(k.key);
+  bool ascii = true;
+  for (size_t i = 0; i < bytes; ++i) ascii = ascii && static_cast<unsigned char>(k.key[i]) < 128;
+  // Keys are ASCII: copied straight into a new str, without a UTF-8 decoder.
+  PyObject* key = ascii ? PyUnicode_New(static_cast<Py_ssize_t>(bytes), 127)
+                        : PyUnicode_FromStringAndSize(k.key, static_cast<Py_ssize_t>(bytes));
   if (key == nullptr) throw py::error_already_set();
+  if (ascii) std::memcpy(PyUnicode_DATA(key), k.key, bytes);
   return key;
 }
 
