@@ -6,10 +6,8 @@
 // per line.
 #include "pipeline.h"
 
-#include <malloc.h>
 #include <pthread.h>
-#include <sys/resource.h>
-#include <unistd.h>
+#include <sys/types.h>
 
 #include <condition_variable>
 #include <cstdlib>
@@ -19,6 +17,7 @@
 #include <vector>
 
 #include "block_reader.h"
+#include "budget.h"
 #include "check.h"
 #include "line_reader.h"
 #include "progress.h"
@@ -28,54 +27,6 @@ namespace {
 // A block this much larger than usual holds a very long line: the writer
 // annotates it straight into the output, so that the line is not held twice.
 constexpr size_t kLongBlockBytes = 4 * kBlockBytes;
-constexpr size_t kMiB = size_t{1} << 20;
-constexpr size_t kThreadStack = 2 * kMiB;
-// The address space a thread costs: its stack and two slots (a block, its
-// annotated copy, compressed copy and log).
-constexpr size_t kThreadBytes = kThreadStack + 3 * kMiB;
-// What the run needs beyond the address space in use when it starts, as a
-// serial run would.
-constexpr size_t kSerialReserve = 16 * kMiB;
-// Each malloc arena of glibc reserves this much address space (and twice
-// that while it is being made).
-constexpr size_t kArenaBytes = 64 * kMiB;
-
-// The address space the process uses now; a lot when it cannot be read.
-size_t address_space_in_use() {
-  FILE* f = fopen("/proc/self/statm", "r");
-  unsigned long pages = 0;
-  bool known = f != nullptr && fscanf(f, "%lu", &pages) == 1;
-  if (f != nullptr) fclose(f);
-  return known ? pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 1024 * kMiB;
-}
-
-// How many workers to start, decided before anything is read. Under an
-// address-space limit (ulimit -v, as cluster schedulers set), every thread
-// that calls malloc would get its own 64 MiB arena, and the library does not
-// survive a malloc that fails: start only the threads that fit, and cap the
-// arenas at one per worker that can run at once, in at most a quarter of the
-// room left (an arena briefly reserves twice its size, and the rest stays
-// free for long lines, which only the serial road holds). With no arena beside the main
-// one, the workers would queue on its lock and cost more CPU than they
-// save: 0, go serial.
-unsigned affordable_workers(unsigned requested) {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return requested;
-  size_t used = address_space_in_use() + kSerialReserve;
-  size_t room = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
-  size_t threads = room / kThreadBytes;  // the writer among them
-  unsigned workers =
-      threads > requested ? requested : static_cast<unsigned>(threads > 0 ? threads - 1 : 0);
-  if (workers < 2) return 0;
-  size_t left = room - (workers + 1) * kThreadBytes;
-  auto cores = static_cast<size_t>(sysconf(_SC_NPROCESSORS_ONLN));
-  size_t arenas = left / (4 * kArenaBytes);
-  if (arenas > workers) arenas = workers;
-  if (arenas > cores) arenas = cores;
-  if (arenas == 0) return 0;
-  mallopt(M_ARENA_MAX, static_cast<int>(arenas + 1));
-  return workers;
-}
 
 // A write stream that appends to a string; fails when memory runs out.
 ssize_t append_to_string(void* cookie, const char* buf, size_t size) {
@@ -399,15 +350,6 @@ int read_all(Pipeline& p, FILE* in) {
   return error;
 }
 
-bool start_thread(pthread_t& thread, void* (*body)(void*), Pipeline& p) {
-  pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) return false;
-  pthread_attr_setstacksize(&attr, kThreadStack);
-  bool ok = pthread_create(&thread, &attr, body, &p) == 0;
-  pthread_attr_destroy(&attr);
-  return ok;
-}
-
 }  // namespace
 
 bool annotate_parallel(FILE* in, Road& road, Format format, unsigned workers, int& read_error) {
@@ -429,7 +371,7 @@ bool annotate_parallel(FILE* in, Road& road, Format format, unsigned workers, in
   std::vector<pthread_t> threads(workers + 1);
   size_t started = 0;
   while (ok && started < threads.size()) {
-    ok = start_thread(threads[started], started == 0 ? writer_main : worker_main, p);
+    ok = start_thread(threads[started], started == 0 ? writer_main : worker_main, &p);
     if (ok) ++started;
   }
   if (ok) {

@@ -44,8 +44,8 @@ void show(Progress& p, int64_t lines, double at) {
     if (share > 1) share = 1;
     char left[32];
     format_duration(seconds / share - seconds, left, sizeof left);
-    n += snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %.1f %%, %s left",
-                  100 * share, left);
+    n += snprintf(text + n, sizeof text - static_cast<size_t>(n), ", %.1f %%, %s left", 100 * share,
+                  left);
   }
   auto width = static_cast<size_t>(n > 0 ? n : 0);
   // Eight blanks, or enough to cover a longer print before this one.

@@ -3,8 +3,8 @@
 #ifndef MOLSTAMP_PROGRESS_H
 #define MOLSTAMP_PROGRESS_H
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 // Progress is shown after every this many lines.
@@ -20,7 +20,7 @@ inline bool is_progress_line(int64_t number) { return number % kProgressEvery ==
 struct Progress {
   FILE* console = nullptr;
   bool terminal = false;
-  int input_fd = -1;       // the input's descriptor, whose offset tells how much is read
+  int input_fd = -1;        // the input's descriptor, whose offset tells how much is read
   uint64_t input_size = 0;  // its size when it is a regular file, else 0
   double start = 0;         // when the run began, in monotonic seconds
   double shown_at = -1;     // when a print last reached the terminal

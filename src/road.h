@@ -18,10 +18,10 @@ struct Road {
   FILE* out = nullptr;             // where annotated lines go
   Encoder* encoder = nullptr;      // out's compressor, or null
   FILE* raw = nullptr;             // the file under out (out itself when plain)
-  Progress* progress = nullptr;  // where progress is shown
-  int64_t lines = 0;      // lines travelled: the run's count
-  uint64_t end = 0;       // input offset at the end of the last line travelled
-  bool stopped = false;   // the output or log failed at a checkpoint
+  Progress* progress = nullptr;    // where progress is shown
+  int64_t lines = 0;               // lines travelled: the run's count
+  uint64_t end = 0;                // input offset at the end of the last line travelled
+  bool stopped = false;            // the output or log failed at a checkpoint
 };
 
 // The checkpoint check: pushes the output through its compressor to its

@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <termios.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -180,7 +180,8 @@ TEST(Run, TerminalProgressShowsRateShareAndTimeLeft) {
     auto start = std::chrono::steady_clock::now();
     int status = -1;
     std::string shown = on_a_terminal(dir, args, status);
-    double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(status, 0);
     size_t summary_at = shown.find("\nCompleted processing of 400000 lines.");
     ASSERT_NE(summary_at, std::string::npos) << shown;

@@ -1,0 +1,261 @@
+// The Python face of molstamp: Python objects in, the core's batch (batch.h)
+// or the tool's run (run.h) called, Python objects out. Nothing here decides
+// a key or a verdict.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "check.h"
+#include "run.h"
+
+#ifndef MOLSTAMP_VERSION
+#define MOLSTAMP_VERSION "unknown"
+#endif
+
+namespace py = pybind11;
+
+namespace {
+
+// The strings of one iterable as the core reads them; items holds them all
+// (a tuple: no other thread can drop one) while the GIL is released.
+struct Strings {
+  py::object items;
+  std::vector<const char*> text;  // null for a missing value
+  std::vector<size_t> bytes;
+};
+
+// pandas' missing values in an object column: None and float NaN.
+bool is_missing(PyObject* o) {
+  return o == Py_None || (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o)));
+}
+
+// The name of an argument, or of its item `index` (-1: the argument itself).
+std::string item_name(const char* what, Py_ssize_t index) {
+  return index < 0 ? what : std::string(what) + "[" + std::to_string(index) + "]";
+}
+
+// The bytes of a str (UTF-8) or bytes object; null for a missing value.
+const char* text_of_object(PyObject* o, const char* what, Py_ssize_t index, size_t& bytes) {
+  Py_ssize_t size = 0;
+  const char* text = nullptr;
+  if (PyUnicode_Check(o)) {
+    text = PyUnicode_AsUTF8AndSize(o, &size);
+    if (text == nullptr) {
+      PyErr_Clear();
+      throw py::value_error(item_name(what, index) + ": a str that UTF-8 cannot encode");
+    }
+  } else if (PyBytes_Check(o)) {
+    text = PyBytes_AS_STRING(o);
+    size = PyBytes_GET_SIZE(o);
+  } else if (!is_missing(o)) {
+    throw py::type_error(item_name(what, index) + ": expected str, bytes, None or NaN, got " +
+                         Py_TYPE(o)->tp_name);
+  }
+  bytes = static_cast<size_t>(size);
+  return text;
+}
+
+// Every item of an iterable read before any key is computed, so that a bad
+// item raises before the work starts.
+Strings read_strings(py::handle iterable, const char* what) {
+  PyObject* o = iterable.ptr();
+  // A string is iterable too, by characters: surely not what was meant.
+  if (PyUnicode_Check(o) || PyBytes_Check(o))
+    throw py::type_error(std::string(what) + ": expected an iterable of strings, got one string");
+  Strings s;
+  s.items = py::reinterpret_steal<py::object>(PySequence_Tuple(o));
+  if (!s.items) throw py::error_already_set();
+  Py_ssize_t n = PyTuple_GET_SIZE(s.items.ptr());
+  s.text.resize(static_cast<size_t>(n));
+  s.bytes.resize(static_cast<size_t>(n));
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    auto at = static_cast<size_t>(i);
+    s.text[at] = text_of_object(PyTuple_GET_ITEM(s.items.ptr(), i), what, i, s.bytes[at]);
+  }
+  return s;
+}
+
+// The threads argument as the batch takes it.
+unsigned requested_threads(long long threads) {
+  if (threads < 0) throw py::value_error("threads: expected 0 (every processor) or more");
+  return threads > UINT_MAX ? UINT_MAX : static_cast<unsigned>(threads);
+}
+
+// A new reference to the key, or to None when the library gave none.
+PyObject* key_object(const BatchKey& k) {
+  if (k.status != 0) {
+    Py_INCREF(Py_None);
+    return Py_None;
+  }
+  size_t bytes = strlen(k.key);
+  bool ascii = true;
+  for (size_t i = 0; i < bytes; ++i) ascii = ascii && static_cast<unsigned char>(k.key[i]) < 128;
+  // Keys are ASCII: copied straight into a new str, without a UTF-8 decoder.
+  PyObject* key = ascii ? PyUnicode_New(static_cast<Py_ssize_t>(bytes), 127)
+                        : PyUnicode_FromStringAndSize(k.key, static_cast<Py_ssize_t>(bytes));
+  if (key == nullptr) throw py::error_already_set();
+  if (ascii) std::memcpy(PyUnicode_DATA(key), k.key, bytes);
+  return key;
+}
+
+py::object inchikey(const py::object& inchi) {
+  size_t bytes = 0;
+  const char* text = text_of_object(inchi.ptr(), "inchi", -1, bytes);
+  BatchKey k;
+  {
+    py::gil_scoped_release release;
+    batch_keys(&text, 1, 1, &k);
+  }
+  return py::reinterpret_steal<py::object>(key_object(k));
+}
+
+py::list inchikeys(const py::object& inchis, long long threads) {
+  unsigned requested = requested_threads(threads);
+  Strings s = read_strings(inchis, "inchis");
+  size_t n = s.text.size();
+  std::vector<BatchKey> keys(n);
+  {
+    py::gil_scoped_release release;
+    batch_keys(s.text.data(), n, batch_threads(requested, n), keys.data());
+  }
+  py::list out(n);
+  for (size_t i = 0; i < n; ++i)
+    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), key_object(keys[i]));
+  return out;
+}
+
+py::list check(const py::object& inchis, const py::object& keys, long long threads) {
+  unsigned requested = requested_threads(threads);
+  Strings in = read_strings(inchis, "inchis");
+  Strings stored_in = read_strings(keys, "keys");
+  size_t n = in.text.size();
+  if (stored_in.text.size() != n)
+    throw py::value_error("inchis and keys differ in length: " + std::to_string(n) + " and " +
+                          std::to_string(stored_in.text.size()));
+  std::vector<StoredKey> stored(n);
+  for (size_t i = 0; i < n; ++i) {
+    if (stored_in.text[i] != nullptr) stored[i] = StoredKey{stored_in.text[i], stored_in.bytes[i]};
+  }
+  std::vector<Verdict> verdicts(n, Verdict::kFailed);
+  {
+    py::gil_scoped_release release;
+    batch_check(in.text.data(), stored.data(), n, batch_threads(requested, n), verdicts.data());
+  }
+  const Verdict all[] = {Verdict::kAgree, Verdict::kDiffers, Verdict::kMissing, Verdict::kFailed};
+  py::object words[4];
+  for (Verdict v : all) words[static_cast<int>(v)] = py::str(verdict_word(v));
+  py::list out(n);
+  for (size_t i = 0; i < n; ++i) {
+    py::object word = in.text[i] == nullptr ? py::none() : words[static_cast<int>(verdicts[i])];
+    PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), word.release().ptr());
+  }
+  return out;
+}
+
+// In the child: the tool's signals as a shell would give them, not the ones
+// Python ignores (SIGPIPE, SIGXFSZ) or catches (SIGINT), as subprocess does.
+void default_signals() {
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction action;
+    if (sigaction(sig, nullptr, &action) != 0) continue;
+    bool caught = action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
+    if (caught || sig == SIGPIPE || sig == SIGXFSZ) signal(sig, SIG_DFL);
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// The exit status of the child, 128 + the signal that killed it; an
+// interruption in Python (Ctrl-C) is passed on to the child, which is reaped
+// before the exception goes up.
+int wait_for(pid_t child) {
+  int status = 0;
+  for (;;) {
+    pid_t waited;
+    {
+      py::gil_scoped_release release;
+      waited = waitpid(child, &status, 0);
+    }
+    if (waited == child) break;
+    if (errno != EINTR) {
+      PyErr_SetFromErrno(PyExc_OSError);
+      throw py::error_already_set();
+    }
+    if (PyErr_CheckSignals() != 0) {
+      py::error_already_set interrupted;
+      kill(child, SIGINT);
+      {
+        py::gil_scoped_release release;
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+      }
+      throw interrupted;
+    }
+  }
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// The tool's run closes and reassigns the standard streams: it runs in a
+// child process, leaving the interpreter's streams as they were.
+int run(const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>("molstamp"));
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // Whatever C code left in the buffers would be written twice.
+  fflush(nullptr);
+  pid_t child = fork();
+  if (child < 0) {
+    PyErr_SetFromErrno(PyExc_OSError);
+    throw py::error_already_set();
+  }
+  if (child == 0) {
+    default_signals();
+    int status = run_molstamp(static_cast<int>(argv.size() - 1), argv.data());
+    // As the tool's own exit would, but without Python's exit handlers.
+    fflush(nullptr);
+    _exit(status);
+  }
+  return wait_for(child);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(_molstamp, m) {
+  m.doc() = "molstamp's core: InChIKeys by the InChI library, many at once on several threads.";
+  m.attr("__version__") = MOLSTAMP_VERSION;
+  m.def("inchikey", &inchikey, py::arg("inchi"),
+        R"(The InChIKey of one InChI string (str or bytes), 27 characters, or None
+when the InChI library gives none; None or NaN gives None.)");
+  m.def("inchikeys", &inchikeys, py::arg("inchis"), py::arg("threads") = 0,
+        R"(The InChIKeys of an iterable of InChI strings (list, tuple, generator,
+pandas Series, NumPy object array ...), as a list aligned with it: a key, or
+None where the library gives none or the item is None or NaN. Any other item
+than str, bytes, None or NaN raises TypeError, naming its index, before any
+key is computed. threads: 0 uses every online processor, 1 the calling
+thread only; the GIL is released while the keys are computed.)");
+  m.def("check", &check, py::arg("inchis"), py::arg("keys"), py::arg("threads") = 0,
+        R"(Judges stored keys as `molstamp -c` does: a list aligned with the two
+iterables (of equal length, else ValueError) holding, for each InChI, "agree"
+(its key is the stored key), "differs", "missing" (no stored key: None, NaN
+or empty) or "failed" (the library gives no key); None where the InChI is
+None or NaN. A stored key may carry the prefix "InChIKey=". threads as for
+inchikeys.)");
+  m.def("run", &run, py::arg("argv"),
+        R"(Runs the molstamp tool with the arguments argv (a list of bytes or str,
+without the program name) in a child process and returns its exit status
+(128 + the signal when one killed it). Its output goes to file descriptors
+1 and 2; Python's own streams are left as they were. Use molstamp.main.)");
+}

@@ -1,0 +1,36 @@
+"""InChIKeys of InChI strings, many at once, and the molstamp tool, from Python.
+
+A thin binding over molstamp's core library, the one the command-line tool is
+built from: the same InChI library call, the same keys and statuses, the same
+verdicts as ``molstamp -c``.
+
+    df["inchikey"] = molstamp.inchikeys(df["inchi"])
+    df["verdict"] = molstamp.check(df["inchi"], df["inchikey"])
+"""
+import os
+import sys
+
+from . import _molstamp
+from ._molstamp import __version__, check, inchikey, inchikeys
+
+__all__ = ["__version__", "check", "inchikey", "inchikeys", "main"]
+
+
+def main(args=None):
+    """Runs the molstamp command-line tool and returns its exit status.
+
+    args: the arguments, a list of str, bytes or path-like objects, without
+    the program name; default sys.argv[1:]. ``main(["-n", "in.txt", "out.txt"])``
+    does what ``molstamp -n in.txt out.txt`` does. The tool runs in a child
+    process and writes to file descriptors 1 and 2 (sys.stdout and sys.stderr
+    are flushed first); a tool killed by a signal gives 128 + the signal.
+    """
+    if args is None:
+        args = sys.argv[1:]
+    if isinstance(args, (str, bytes)):
+        raise TypeError("args: expected a list of arguments, got one string")
+    argv = [os.fsencode(a) for a in args]
+    for stream in (sys.stdout, sys.stderr):
+        if stream is not None:
+            stream.flush()
+    return _molstamp.run(argv)

@@ -1,0 +1,18 @@
+// The memory budget of threads under an address-space limit: how many may
+// start, and starting one on the stack the budget counts.
+#ifndef MOLSTAMP_BUDGET_H
+#define MOLSTAMP_BUDGET_H
+
+#include <pthread.h>
+
+// How many workers, at most `requested`, fit beside one more thread and a
+// serial run's reserve in the address space left under RLIMIT_AS, with the
+// malloc arenas capped to match; 0 (go serial) when fewer than two fit or no
+// arena beside the main one does. Without a limit, `requested`.
+unsigned affordable_workers(unsigned requested);
+
+// Starts a thread running body(arg) on a stack of the size the budget
+// counts; false when it cannot start.
+bool start_thread(pthread_t& thread, void* (*body)(void*), void* arg);
+
+#endif

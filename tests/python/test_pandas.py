@@ -1,0 +1,25 @@
+"""A pandas column in, a column out."""
+import pandas
+
+import molstamp
+
+
+def test_series_in_and_out(reference):
+    rows = reference[:2000] + [(None, None), ("InChI=1S/", None)]
+    df = pandas.DataFrame(rows, columns=["inchi", "reference"])
+    df.loc[3, "inchi"] = float("nan")
+    df.loc[3, "reference"] = None
+    df["inchikey"] = molstamp.inchikeys(df["inchi"])
+    assert df["inchikey"].tolist() == df["reference"].tolist()
+    assert df["inchikey"].isna().sum() == 3
+
+
+def test_check_a_key_column(reference):
+    df = pandas.DataFrame(reference, columns=["inchi", "inchikey"])
+    df.loc[[100, 5000], "inchikey"] = "UHOVQNZJYSORNB-UHFFFAOYSA-X"
+    df.loc[200, "inchikey"] = None
+    df.loc[300, "inchi"] = "InChI=1S/"
+    df["verdict"] = molstamp.check(df["inchi"], df["inchikey"])
+    wrong = df[df["verdict"] != "agree"]
+    assert wrong["verdict"].to_dict() == {100: "differs", 200: "missing", 300: "failed",
+                                          5000: "differs"}
