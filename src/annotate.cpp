@@ -27,14 +27,6 @@ int library_key(const char* inchi, char* key) {
   return GetINCHIKeyFromINCHI(inchi, 0, 0, key, extra1, extra2);
 }
 
-char* text_of(char* line, uint32_t& length, int64_t number) {
-  if (number == 1 && length >= 3 && std::memcmp(line, "\xef\xbb\xbf", 3) == 0) {
-    length -= 3;
-    return line + 3;
-  }
-  return line;
-}
-
 bool find_field(char* line, uint32_t length, uint32_t field, char*& begin, char*& end) {
   char* stop = line + length;
   begin = line;

@@ -90,8 +90,16 @@ inline bool is_candidate(const char* text) {
 }
 
 // The text of line number `number`: after a UTF-8 byte order mark on line 1
-// (Windows editors and spreadsheets write one), else all of it.
-char* text_of(char* line, uint32_t& length, int64_t number);
+// (Windows editors and spreadsheets write one), else all of it. Inline: it
+// is asked of every line.
+inline char* text_of(char* line, uint32_t& length, int64_t number) {
+  if (number == 1 && length >= 3 && static_cast<unsigned char>(line[0]) == 0xef &&
+      static_cast<unsigned char>(line[1]) == 0xbb && static_cast<unsigned char>(line[2]) == 0xbf) {
+    length -= 3;
+    return line + 3;
+  }
+  return line;
+}
 
 // Field (from 1) of a TAB-separated line as [begin, end); false when the
 // line has fewer fields. A line without TAB has only field 1.

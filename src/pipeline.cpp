@@ -21,6 +21,7 @@
 #include "check.h"
 #include "line_reader.h"
 #include "progress.h"
+#include "streams.h"
 
 namespace {
 
@@ -67,6 +68,7 @@ struct Slot {
   State state = kFree;
   Block block;
   bool long_block = false;   // annotated by the writer, straight into the output
+  bool pushed = false;       // the input paused after it: its output goes out at once
   std::string out;           // the annotated block
   std::string packed;        // out compressed, for a .gz or .zst output
   std::string log;           // the block's warnings
@@ -302,6 +304,7 @@ void* writer_main(void* arg) {
         p.road.annotator->out_of_memory = true;
         going = false;
       }
+      if (going && slot->pushed) push_output(p.road);
     }
     // A long line's buffer is not kept for the blocks that follow.
     if (slot->long_block) free_block(slot->block);
@@ -318,7 +321,7 @@ void* writer_main(void* arg) {
 
 // The reader: fills free slots in turn until the input ends or fails, or
 // the writer stops the run. Returns the reader's ReadError.
-int read_all(Pipeline& p, FILE* in) {
+int read_all(Pipeline& p, FILE* in, int wait_fd) {
   Splitter sp;
   if (p.road.annotator->format.delimiter != '\t') sp.delimiter = p.road.annotator->format.delimiter;
   for (uint64_t sequence = 0;; ++sequence) {
@@ -330,6 +333,7 @@ int read_all(Pipeline& p, FILE* in) {
     }
     if (!read_block(in, sp, slot.block)) break;
     slot.long_block = slot.block.size > kLongBlockBytes;
+    slot.pushed = wait_fd >= 0 && input_would_wait(in, wait_fd);
     {
       std::unique_lock<std::mutex> lock(p.m);
       slot.state = Slot::kFilled;
@@ -352,7 +356,8 @@ int read_all(Pipeline& p, FILE* in) {
 
 }  // namespace
 
-bool annotate_parallel(FILE* in, Road& road, Format format, unsigned workers, int& read_error) {
+bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
+                       int& read_error) {
   workers = affordable_workers(workers);
   if (workers < 2) return false;
   Pipeline p(road, format);
@@ -375,7 +380,7 @@ bool annotate_parallel(FILE* in, Road& road, Format format, unsigned workers, in
     if (ok) ++started;
   }
   if (ok) {
-    read_error = read_all(p, in);
+    read_error = read_all(p, in, wait_fd);
   } else {
     // Not every thread could start: the started ones see an empty input,
     // and the caller goes serial, since nothing has been read.

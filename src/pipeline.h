@@ -13,8 +13,11 @@
 // output (compressed as format), log, progress prints, counts, and the line
 // a failed output stops at. Each worker annotates with a copy of road's
 // annotator's format and key function. read_error gets the reader's
-// ReadError. False, with nothing read, when fewer than two workers can be
-// started (under an address-space limit, say): the caller goes serial.
-bool annotate_parallel(FILE* in, Road& road, Format format, unsigned workers, int& read_error);
+// ReadError. When wait_fd (in's descriptor, or -1) has nothing to read, what
+// was read before is pushed out. False, with nothing read, when fewer than
+// two workers can be started (under an address-space limit, say): the
+// caller goes serial.
+bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
+                       int& read_error);
 
 #endif

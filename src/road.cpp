@@ -9,3 +9,8 @@ bool output_holds(Road& r) {
   r.stopped = !sync_output(r.out, r.encoder, r.raw) || !log_ok;
   return !r.stopped;
 }
+
+void push_output(Road& r) {
+  sync_output(r.out, r.encoder, r.raw);
+  fflush(r.annotator->log);
+}

@@ -29,6 +29,11 @@ struct Road {
 // has failed.
 bool output_holds(Road& r);
 
+// Pushes what the road has written to the output's file and to the log, so
+// that a reader downstream sees it while the input waits; failures are left
+// for the next checkpoint to find.
+void push_output(Road& r);
+
 // Takes one line, ending at input offset end, along the road; false when the
 // run must stop: a checkpoint found the output or log failed (stopped), or a
 // key call ran out of memory where that stops the run. Inline: the serial

@@ -36,23 +36,27 @@ struct RunState {
   std::time_t start = 0;
 };
 
-// The serial run: the reader's lines along the road, until the input ends
-// or the road says stop.
+// The descriptor of an input that can make a reader wait (a pipe, a
+// terminal), or -1 for a file, which never does.
+int waiting_input(const Stream& in) { return S_ISREG(in.st.st_mode) ? -1 : in.fd; }
+
+// The serial run: the reader's lines (or CSV records) along the road, until
+// the input ends or the road says stop.
 void annotate_serially(RunState& s) {
   FILE* in = s.files.in.file;
-  if (s.annotator.format.delimiter == '\t') {
-    while (char* line = read_text_line(in, s.line)) {
-      if (!travel(s.road, line, s.line.length, s.line.end)) break;
-    }
-    s.read_error = s.line.error;
-    return;
-  }
+  int wait_fd = waiting_input(s.files.in);
+  bool lines = s.annotator.format.delimiter == '\t';
   RecordReader& r = s.records;
   r.delimiter = s.annotator.format.delimiter;
-  while (char* record = read_record(in, r)) {
-    if (!travel(s.road, record, r.length, r.end)) break;
+  for (;;) {
+    // Lines that came before a pause of the input go out before it.
+    if (wait_fd >= 0 && input_would_wait(in, wait_fd)) push_output(s.road);
+    char* line = lines ? read_text_line(in, s.line) : read_record(in, r);
+    if (line == nullptr) break;
+    uint32_t length = lines ? s.line.length : r.length;
+    if (!travel(s.road, line, length, lines ? s.line.end : r.end)) break;
   }
-  s.read_error = r.error;
+  s.read_error = lines ? s.line.error : r.error;
 }
 
 // The end of a run: what stopped it, the summary, then the checked closes;
@@ -125,7 +129,8 @@ void annotate(RunState& s) {
   s.start = std::time(nullptr);
   unsigned workers = o.jobs;
   if (workers == 0) workers = static_cast<unsigned>(sysconf(_SC_NPROCESSORS_ONLN));
-  if (workers <= 1 || !annotate_parallel(f.in.file, s.road, f.out.format, workers, s.read_error))
+  if (workers <= 1 || !annotate_parallel(f.in.file, waiting_input(f.in), s.road, f.out.format,
+                                         workers, s.read_error))
     annotate_serially(s);
 }
 

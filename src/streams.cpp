@@ -3,6 +3,7 @@
 #include "streams.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdio_ext.h>
 #include <unistd.h>
 
@@ -175,6 +176,12 @@ void abandon_output(const char* name, Stream& out) {
     if (out.created) ::unlink(name);
   }
   out.file = out.raw = nullptr;
+}
+
+bool input_would_wait(FILE* in, int fd) {
+  if (in->_IO_read_ptr < in->_IO_read_end) return false;  // glibc's read pointers
+  pollfd ready{fd, POLLIN, 0};
+  return poll(&ready, 1, 0) == 0;
 }
 
 bool sync_output(FILE* file, Encoder* encoder, FILE* raw) {

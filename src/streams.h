@@ -76,6 +76,10 @@ bool truncate_opened(int fd, const struct stat& st, bool created);
 // file if this run created it.
 void abandon_output(const char* name, Stream& out);
 
+// True when reading in would wait: its stdio buffer is empty and its
+// descriptor fd has nothing to read now (a pipe or terminal between writes).
+bool input_would_wait(FILE* in, int fd);
+
 // Pushes everything written to file so far through its compressor (if any)
 // into raw and raw to its file; false if any write to them has failed.
 bool sync_output(FILE* file, Encoder* encoder, FILE* raw);

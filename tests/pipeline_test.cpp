@@ -224,7 +224,7 @@ TEST(Parallel, KeyCallOutOfMemoryEndsTheRun) {
     Progress shown = start_progress(open_memstream(&console_text, &console_size), -1, 0);
     road.progress = &shown;
     int read_error = -1;
-    ASSERT_TRUE(annotate_parallel(in, road, Format::kPlain, 3, read_error));
+    ASSERT_TRUE(annotate_parallel(in, -1, road, Format::kPlain, 3, read_error));
     fclose(in);
     fclose(road.out);
     fclose(shown.console);

@@ -201,6 +201,58 @@ TEST(Run, TerminalProgressShowsRateShareAndTimeLeft) {
   }
 }
 
+// A pipe's lines come out while the pipe waits for more, not when it ends:
+// a line goes in, its copy and key line must come out with the writer still
+// there; also for a table, and with two threads.
+TEST(Run, OutputFlowsWhileTheInputWaits) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string in, out;
+  };
+  const Case cases[] = {
+      {{"-j1", "-", "-"}, kWater + "\n", kWater + "\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n"},
+      {{"-j2", "-", "-"}, kWater + "\n", kWater + "\nInChIKey=XLYOFNOQVPJJNP-UHFFFAOYSA-N\n"},
+      {{"-j1", "-d,", "-t2", "-n", "-", "-"},
+       "1,\"" + kWater + "\"\n",
+       "XLYOFNOQVPJJNP-UHFFFAOYSA-N\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Scratch dir;
+    int in[2], out[2];
+    ASSERT_EQ(pipe(in), 0);
+    ASSERT_EQ(pipe(out), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+      dup2(in[0], 0);
+      dup2(out[1], 1);
+      int null = open("/dev/null", O_WRONLY);
+      dup2(null, 2);
+      close(in[1]);
+      close(out[0]);
+      dir.exec_tool(c.args);
+    }
+    close(in[0]);
+    close(out[1]);
+    ASSERT_EQ(write(in[1], c.in.data(), c.in.size()), static_cast<ssize_t>(c.in.size()));
+    std::string shown;
+    while (shown.size() < c.out.size()) {
+      pollfd ready{out[0], POLLIN, 0};
+      if (poll(&ready, 1, 10000) != 1) break;  // not out within 10 s
+      char chunk[256];
+      ssize_t n = read(out[0], chunk, sizeof chunk);
+      if (n <= 0) break;
+      shown.append(chunk, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(shown, c.out);
+    close(in[1]);
+    int wstatus = 0;
+    waitpid(pid, &wstatus, 0);
+    close(out[0]);
+    EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0);
+  }
+}
+
 TEST(Run, ShowsProgressAfterEvery5000thLine) {
   struct Case {
     int lines;
