@@ -147,8 +147,7 @@ char* read_record(FILE* in, RecordReader& r) {
   char* line = read_text_line(in, r.line);
   r.error = r.line.error;
   if (line == nullptr) return nullptr;
-  Quote q = Quote::kFieldStart;
-  next_record_end(line, line + r.line.length, r.delimiter, q);
+  Quote q = scan_quotes(line, line + r.line.length, r.delimiter, Quote::kFieldStart);
   if (!inside_quotes(q)) {  // the common case: a record of one line, not copied
     r.length = r.line.length;
     r.end = r.line.end;
@@ -172,7 +171,7 @@ char* read_record(FILE* in, RecordReader& r) {
       r.unclosed = true;  // the rest is one record, given whole
       break;
     }
-    next_record_end(line, line + r.line.length, r.delimiter, q);
+    q = scan_quotes(line, line + r.line.length, r.delimiter, q);
   }
   // The record's own line end is not part of it.
   if (!r.unclosed) {

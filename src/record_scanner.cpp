@@ -59,6 +59,29 @@ const char* next_record_end(const char* p, const char* end, char delimiter, Quot
   return end;
 }
 
+Quote scan_quotes(const char* p, const char* end, char delimiter, Quote q) {
+  while (p < end) {
+    if (q == Quote::kClosing) {
+      q = after_closing(*p, delimiter);
+      ++p;
+      continue;
+    }
+    auto quote = static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)));
+    if (q == Quote::kQuoted) {
+      if (quote == nullptr) return q;
+      q = Quote::kClosing;
+      p = quote + 1;
+      continue;
+    }
+    // Outside quotes, only a '"' that begins a field matters.
+    if (quote == nullptr) return end[-1] == delimiter ? Quote::kFieldStart : Quote::kUnquoted;
+    bool opens = quote == p ? q == Quote::kFieldStart : quote[-1] == delimiter;
+    q = opens ? Quote::kQuoted : Quote::kUnquoted;
+    p = quote + 1;
+  }
+  return q;
+}
+
 bool find_csv_field(const char* record, size_t length, size_t field, char delimiter,
                     const char*& begin, const char*& end) {
   const char* stop = record + length;

@@ -28,6 +28,10 @@ inline bool inside_quotes(Quote q) { return q == Quote::kQuoted; }
 // the state there. The delimiter must not be '"', CR, LF or NUL.
 const char* next_record_end(const char* p, const char* end, char delimiter, Quote& q);
 
+// The state after scanning [p, end) from q, for bytes that hold no line end
+// (a line the line reader gave): only the quotes are looked at.
+Quote scan_quotes(const char* p, const char* end, char delimiter, Quote q);
+
 // Field (from 1) of a record (its own line end removed) as [begin, end),
 // quotes included; false when the record has fewer fields.
 bool find_csv_field(const char* record, size_t length, size_t field, char delimiter,
