@@ -35,9 +35,22 @@ struct Strings {
   std::vector<size_t> bytes;
 };
 
-// pandas' missing values in an object column: None and float NaN.
+// pandas' missing values: None and float NaN in an object column, and, when
+// pandas is loaded, pd.NA (its string columns) and pd.NaT.
 bool is_missing(PyObject* o) {
-  return o == Py_None || (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o)));
+  if (o == Py_None || (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o)))) return true;
+  // Looked up only for an object that is neither str nor bytes nor None, and
+  // only when the caller has imported pandas: it is never imported here.
+  PyObject* pandas = PyDict_GetItemString(PyImport_GetModuleDict(), "pandas");
+  if (pandas == nullptr) return false;
+  for (const char* name : {"NA", "NaT"}) {
+    PyObject* missing = PyObject_GetAttrString(pandas, name);
+    bool same = missing == o;
+    Py_XDECREF(missing);
+    if (missing == nullptr) PyErr_Clear();
+    if (same) return true;
+  }
+  return false;
 }
 
 // The name of an argument, or of its item `index` (-1: the argument itself).
@@ -59,7 +72,7 @@ const char* text_of_object(PyObject* o, const char* what, Py_ssize_t index, size
     text = PyBytes_AS_STRING(o);
     size = PyBytes_GET_SIZE(o);
   } else if (!is_missing(o)) {
-    throw py::type_error(item_name(what, index) + ": expected str, bytes, None or NaN, got " +
+    throw py::type_error(item_name(what, index) + ": expected str, bytes, None, NaN or NA, got " +
                          Py_TYPE(o)->tp_name);
   }
   bytes = static_cast<size_t>(size);
@@ -157,7 +170,9 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
   for (Verdict v : all) words[static_cast<int>(v)] = py::str(verdict_word(v));
   py::list out(n);
   for (size_t i = 0; i < n; ++i) {
-    py::object word = in.text[i] == nullptr ? py::none() : words[static_cast<int>(verdicts[i])];
+    // As the tool: a text that is no candidate gets no verdict.
+    bool candidate = in.text[i] != nullptr && is_candidate(in.text[i]);
+    py::object word = candidate ? words[static_cast<int>(verdicts[i])] : py::none();
     PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), word.release().ptr());
   }
   return out;
@@ -238,12 +253,14 @@ PYBIND11_MODULE(_molstamp, m) {
   m.attr("__version__") = MOLSTAMP_VERSION;
   m.def("inchikey", &inchikey, py::arg("inchi"),
         R"(The InChIKey of one InChI string (str or bytes), 27 characters, or None
-when the InChI library gives none; None or NaN gives None.)");
+when the InChI library gives none; a missing value (None, NaN, pd.NA,
+pd.NaT) gives None.)");
   m.def("inchikeys", &inchikeys, py::arg("inchis"), py::arg("threads") = 0,
         R"(The InChIKeys of an iterable of InChI strings (list, tuple, generator,
 pandas Series, NumPy object array ...), as a list aligned with it: a key, or
-None where the library gives none or the item is None or NaN. Any other item
-than str, bytes, None or NaN raises TypeError, naming its index, before any
+None where the library gives none or the item is missing (None, NaN, pd.NA,
+pd.NaT). Any other item than str, bytes or a missing value raises TypeError,
+naming its index, before any
 key is computed. threads: 0 uses every online processor, 1 the calling
 thread only; the GIL is released while the keys are computed.)");
   m.def("check", &check, py::arg("inchis"), py::arg("keys"), py::arg("threads") = 0,
@@ -251,7 +268,7 @@ thread only; the GIL is released while the keys are computed.)");
 iterables (of equal length, else ValueError) holding, for each InChI, "agree"
 (its key is the stored key), "differs", "missing" (no stored key: None, NaN
 or empty) or "failed" (the library gives no key); None where the InChI is
-None or NaN. A stored key may carry the prefix "InChIKey=". threads as for
+missing or no candidate (it does not begin with "InC"), as in the tool. A stored key may carry the prefix "InChIKey=". threads as for
 inchikeys.)");
   m.def("run", &run, py::arg("argv"),
         R"(Runs the molstamp tool with the arguments argv (a list of bytes or str,

@@ -35,6 +35,8 @@ void do_one(Job& job, size_t i, char* key) {
     if (job.keys != nullptr) job.keys[i] = BatchKey{};
     return;
   }
+  // A check judges candidates only, as the tool does.
+  if (job.keys == nullptr && !is_candidate(inchi)) return;
   int status = job.compute(inchi, key);
   if (job.keys != nullptr) {
     BatchKey& k = job.keys[i];

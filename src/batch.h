@@ -39,9 +39,10 @@ unsigned batch_threads(unsigned requested, size_t n);
 void batch_keys(const char* const* inchis, size_t n, unsigned threads, BatchKey* keys,
                 KeyFunction compute = library_key);
 
-// verdicts[i] for each non-null inchis[i]: its key judged against stored[i]
-// by check mode's rules (a prefix "InChIKey=" ignored, an empty key none);
-// the entries of null strings are left as they were. Threads as batch_keys.
+// verdicts[i] for each inchis[i] that is a candidate (begins with "InC"): its
+// key judged against stored[i] by check mode's rules (a prefix "InChIKey="
+// ignored, an empty key none); the other entries are left as they were.
+// Threads as batch_keys.
 void batch_check(const char* const* inchis, const StoredKey* stored, size_t n, unsigned threads,
                  Verdict* verdicts, KeyFunction compute = library_key);
 

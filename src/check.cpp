@@ -13,6 +13,26 @@ bool begins_with_key_prefix(const char* text, size_t n) {
   return n >= kKeyPrefixBytes && std::memcmp(text, kKeyPrefix, kKeyPrefixBytes) == 0;
 }
 
+// Writes n bytes of a field of the report with TAB, LF, CR, NUL and the
+// backslash escaped (\t, \n, \r, \0, \\), so that every report line holds
+// five fields, whatever a stored key or an InChI holds.
+void write_field(FILE* out, const char* bytes, size_t n) {
+  const char* end = bytes + n;
+  for (const char* p = bytes; p < end; ++p) {
+    const char* escape = *p == '\t'   ? "\\t"
+                         : *p == '\n' ? "\\n"
+                         : *p == '\r' ? "\\r"
+                         : *p == '\0' ? "\\0"
+                         : *p == '\\' ? "\\\\"
+                                       : nullptr;
+    if (escape == nullptr) {
+      putc_unlocked(*p, out);
+    } else {
+      fputs_unlocked(escape, out);
+    }
+  }
+}
+
 // Counts a verdict; writes the report line of one that does not agree.
 void report(Annotator& a, FILE* out, int64_t number, Verdict v, const char* stored, size_t n,
             const char* key, const char* inchi, size_t inchi_bytes) {
@@ -32,11 +52,11 @@ void report(Annotator& a, FILE* out, int64_t number, Verdict v, const char* stor
       break;
   }
   fprintf(out, "%" PRId64 "\t%s\t", number, verdict_word(v));
-  fwrite_unlocked(stored, 1, n, out);
+  write_field(out, stored, n);
   putc_unlocked('\t', out);
   fputs_unlocked(key, out);
   putc_unlocked('\t', out);
-  fwrite_unlocked(inchi, 1, inchi_bytes, out);
+  write_field(out, inchi, inchi_bytes);
   putc_unlocked('\n', out);
 }
 

@@ -261,6 +261,7 @@ struct CheckCase {
   bool header;
   std::string report, log;  // report: after the header line
   int agree, differ, missing, failed;
+  char delimiter = '\t';
 };
 
 const std::string kReportHeader = "line\tverdict\tstored_key\tcomputed_key\tinchi\n";
@@ -339,11 +340,16 @@ const CheckCase kCheckCases[] = {
      1,
      0,
      0},
+    // TAB, LF, CR, NUL and the backslash are escaped: five fields a line.
+    {{"InC0\tcomment", "InChIKey=FAKE-KEY\tsrc\\"}, 0, 0, false,
+     "1\tdiffers\tFAKE-KEY\\tsrc\\\\\tFAKE-KEY\tInC0\\tcomment\n", "", 0, 1, 0, 0},
+    {{"1,\"InC0\r\nx\",OTHER"}, 2, 0, false, "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\\r\\nx\n", "", 0, 1,
+     0, 0, ','},
     {{"InC0", "InChIKey=FAKE-KEY\0"s},
      0,
      0,
      false,
-     "1\tdiffers\tFAKE-KEY\0\tFAKE-KEY\tInC0\n"s,
+     "1\tdiffers\tFAKE-KEY\\0\tFAKE-KEY\tInC0\n",
      "",
      0,
      1,
@@ -385,7 +391,7 @@ TEST(CheckLine, EveryVerdictInLinesAndTables) {
     size_t out_size = 0, log_size = 0;
     FILE* out = open_memstream(&out_text, &out_size);
     Annotator a;
-    a.format = LineFormat{false, c.field, c.header, true, c.key_field};
+    a.format = LineFormat{false, c.field, c.header, true, c.key_field, c.delimiter};
     a.compute = fake_key;
     a.log = open_memstream(&log_text, &log_size);
     int64_t number = 0;

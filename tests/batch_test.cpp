@@ -94,7 +94,9 @@ const struct {
     {kBenzene, "", Verdict::kMissing},
     {kBenzene, "InChIKey=", Verdict::kMissing},
     {"InChI=1S/", "$", Verdict::kFailed},
-    {"benzene", "", Verdict::kFailed},
+    // No candidate, and no string: left as they were (kDiffers below).
+    {"benzene", "", Verdict::kDiffers},
+    {"", "$", Verdict::kDiffers},
     {nullptr, "$", Verdict::kDiffers},
 };
 

@@ -31,6 +31,8 @@ def main(args=None):
         raise TypeError("args: expected a list of arguments, got one string")
     argv = [os.fsencode(a) for a in args]
     for stream in (sys.stdout, sys.stderr):
-        if stream is not None:
+        # A closed stream has nothing to flush; the tool writes to the
+        # descriptors anyway.
+        if stream is not None and not stream.closed:
             stream.flush()
     return _molstamp.run(argv)

@@ -24,6 +24,10 @@ VERDICT_CASES = [
     (BROKEN, lambda i, k, o: None, "failed"),
     (lambda i, k, o: None, lambda i, k, o: k, None),
     (lambda i, k, o: math.nan, lambda i, k, o: None, None),
+    # No candidate (not beginning with "InC"): no verdict, as in the tool.
+    (lambda i, k, o: "", lambda i, k, o: k, None),
+    (lambda i, k, o: "x", lambda i, k, o: k, None),
+    (lambda i, k, o: " " + i, lambda i, k, o: k, None),
 ]
 
 

@@ -77,6 +77,16 @@ def test_interpreter_streams_stay(source_dir):
     assert run.stderr.startswith("err before:Processing") and run.stderr.endswith("\nerr after\n")
 
 
+def test_closed_interpreter_stdout_is_no_obstacle(source_dir):
+    # The tool writes to descriptor 1, still open; Python's stream is closed.
+    code = ("import sys, molstamp; sys.stdout.close(); "
+            "sys.exit(molstamp.main(['-n', sys.argv[1], '-']))")
+    run = subprocess.run([sys.executable, "-c", code, source_dir / "examples/compounds.txt"],
+                         capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.startswith("InChIKey=")
+
+
 @pytest.mark.parametrize("args, status, out", [(["--version"], 0, "molstamp "),
                                                (["NOWHERE", "OUT"], 2, "* Error")])
 def test_python_dash_m(args, status, out, tmp_path):

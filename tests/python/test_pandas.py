@@ -23,3 +23,13 @@ def test_check_a_key_column(reference):
     wrong = df[df["verdict"] != "agree"]
     assert wrong["verdict"].to_dict() == {100: "differs", 200: "missing", 300: "failed",
                                           5000: "differs"}
+
+
+def test_string_columns_missing_values(reference):
+    # A string-dtype column's missing value is pd.NA; a datetime's pd.NaT.
+    df = pandas.DataFrame(reference[:3], columns=["inchi", "key"]).astype("string")
+    df.loc[1, "inchi"] = pandas.NA
+    df.loc[2, "key"] = pandas.NA
+    assert molstamp.inchikeys(df["inchi"]) == [reference[0][1], None, reference[2][1]]
+    assert molstamp.check(df["inchi"], df["key"]) == ["agree", None, "missing"]
+    assert molstamp.inchikey(pandas.NA) is None and molstamp.inchikey(pandas.NaT) is None
