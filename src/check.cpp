@@ -24,7 +24,7 @@ void write_field(FILE* out, const char* bytes, size_t n) {
                          : *p == '\r' ? "\\r"
                          : *p == '\0' ? "\\0"
                          : *p == '\\' ? "\\\\"
-                                       : nullptr;
+                                      : nullptr;
     if (escape == nullptr) {
       putc_unlocked(*p, out);
     } else {

@@ -28,6 +28,7 @@ constexpr unsigned char kSkippableMagic[] = {0x50, 0x2a, 0x4d, 0x18};
 constexpr unsigned char kBzip2Magic[] = {'B', 'Z', 'h'};  // then the block size, '1' to '9'
 constexpr unsigned char kXzMagic[] = {0xfd, 0x37, 0x7a, 0x58, 0x5a, 0x00};
 constexpr unsigned char kLz4Magic[] = {0x04, 0x22, 0x4d, 0x18};
+constexpr unsigned char kLegacyLz4Magic[] = {0x02, 0x21, 0x4c, 0x18};
 constexpr unsigned char kZipMagic[] = {'P', 'K', 0x03, 0x04};
 constexpr unsigned char kEmptyZipMagic[] = {'P', 'K', 0x05, 0x06};
 constexpr unsigned char k7zMagic[] = {0x37, 0x7a, 0xbc, 0xaf, 0x27, 0x1c};
@@ -207,12 +208,13 @@ bool may_become_magic(const unsigned char* head, size_t n) {
          (n <= sizeof kBzip2Magic && std::memcmp(head, kBzip2Magic, n) == 0) ||
          may_become(head, n, kXzMagic) || may_become(head, n, kLz4Magic) ||
          may_become(head, n, kZipMagic) || may_become(head, n, kEmptyZipMagic) ||
-         may_become(head, n, k7zMagic);
+         may_become(head, n, k7zMagic) || may_become(head, n, kLegacyLz4Magic);
 }
 
 Archive archive_of(const unsigned char* data, size_t n) {
   if (is(data, n, kZipMagic) || is(data, n, kEmptyZipMagic)) return Archive::kZip;
   if (is(data, n, k7zMagic)) return Archive::k7z;
+  if (is(data, n, kLegacyLz4Magic)) return Archive::kLegacyLz4;
   if (n >= kTarMarkAt && is(data + kTarMarkAt, n - kTarMarkAt, kTarMark)) return Archive::kTar;
   return Archive::kNone;
 }

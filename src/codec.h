@@ -9,8 +9,9 @@
 
 enum class Format { kPlain, kGzip, kZstd, kBzip2, kXz, kLz4 };
 
-// What an archive given as input is: never read as text.
-enum class Archive { kNone, kZip, k7z, kTar };
+// What an archive given as input is: never read as text. The legacy lz4
+// format (lz4 -l), which the decoders do not read, is refused the same way.
+enum class Archive { kNone, kZip, k7z, kTar, kLegacyLz4 };
 
 // The longest magic number; format_of needs at most this many first bytes.
 constexpr size_t kMagicBytes = 6;
@@ -36,7 +37,7 @@ bool may_become_magic(const unsigned char* head, size_t n);
 
 // The archive whose first n bytes of data are these: zip (PK 03 04, or the
 // empty zip's PK 05 06), 7z (37 7a bc af 27 1c), tar ("ustar" at offset 257),
-// else none.
+// legacy lz4 (02 21 4c 18), else none.
 Archive archive_of(const unsigned char* data, size_t n);
 
 // The output format a file name asks for: .gz gzip, .zst zstd, else plain.

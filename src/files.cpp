@@ -104,6 +104,9 @@ const char* archive_refusal(Archive archive) {
     case Archive::kTar:
       return "* Error: the input is a tar archive: extract the file first "
              "(tar -xOf in.tar | molstamp - out.txt).\n";
+    case Archive::kLegacyLz4:
+      return "* Error: the input is lz4 in its legacy format: decompress it first "
+             "(lz4 -dc in.lz4 | molstamp - out.txt).\n";
     case Archive::kNone:
       break;
   }

@@ -20,10 +20,11 @@ std::vector<std::pair<std::string, std::string>> make_archives() {
   shell(dir,
         "gzip -c in.tar > in.tar.gz && xz -c in.tar > in.tar.xz && zstd -qc in.tar > in.tar.zst");
   shell(dir, "bzip2 -c in.tar > in.tar.bz2 && lz4 -q -c in.tar > in.tar.lz4");
+  shell(dir, "lz4 -q -l -c in.txt > legacy.lz4");
   shell(dir, "zip -q empty.zip in.txt && zip -q -d empty.zip in.txt");
   std::vector<std::pair<std::string, std::string>> archives;
   for (const char* name : {"in.zip", "empty.zip", "in.7z", "in.tar", "in.tar.gz", "in.tar.xz",
-                           "in.tar.zst", "in.tar.bz2", "in.tar.lz4"})
+                           "in.tar.zst", "in.tar.bz2", "in.tar.lz4", "legacy.lz4"})
     archives.emplace_back(name, read_file(dir / name));
   return archives;
 }
@@ -95,6 +96,11 @@ TEST(Files, RefusesBadCommandLinesAndUnopenableFiles) {
       {{"-", "kept.txt"}, 2, tar, piped("in.tar")},
       {{"-", "out.txt"}, 2, tar, piped("in.tar.gz")},
       {{"-j2", "-", "kept.txt"}, 2, zip, piped("in.zip")},
+      // Neither is lz4's legacy format read as text: it is refused too.
+      {{"legacy.lz4", "kept.txt"},
+       2,
+       "* Error: the input is lz4 in its legacy format: decompress it first "
+       "(lz4 -dc in.lz4 | molstamp - out.txt).\n"},
   };
   const auto archives = make_archives();
   for (const Case& c : cases) {
