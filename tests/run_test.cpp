@@ -74,27 +74,40 @@ TEST(Run, EmptyInputGivesEmptyOutput) {
   EXPECT_TRUE(fs::exists(dir / "out.txt"));
   EXPECT_EQ(read_file(dir / "out.txt"), "");
 }
-// On a terminal the progress count must show while the run goes on, though it
-// ends in a carriage return: feed 5000 lines through a pipe, wait for the
-// count, and only then end the input.
-void progress_shows_at_once(const char* jobs) {
-  Scratch dir;
-  ASSERT_EQ(mkfifo((dir / "in.fifo").c_str(), 0600), 0);
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
+// Starts the tool in dir with args and its standard output on a
+// pseudo-terminal in raw mode (the bytes as written); returns its pid, and
+// the terminal's other side in master.
+pid_t start_on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& master) {
+  master = posix_openpt(O_RDWR | O_NOCTTY);
+  EXPECT_GE(master, 0);
+  EXPECT_EQ(grantpt(master), 0);
+  EXPECT_EQ(unlockpt(master), 0);
   std::string terminal = ptsname(master);
   pid_t pid = fork();
   if (pid == 0) {
     int tty = open(terminal.c_str(), O_RDWR);
     int null = open("/dev/null", O_RDWR);
     if (tty < 0 || null < 0) _exit(126);
+    termios raw{};
+    tcgetattr(tty, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(tty, TCSANOW, &raw);
     dup2(null, 0);
     dup2(tty, 1);
     dup2(null, 2);
-    dir.exec_tool({jobs, "-n", "in.fifo", "out.txt"});
+    dir.exec_tool(args);
   }
+  return pid;
+}
+
+// On a terminal the progress count must show while the run goes on, though it
+// ends in a carriage return: feed 5000 lines through a pipe, wait for the
+// count, and only then end the input.
+void progress_shows_at_once(const char* jobs) {
+  Scratch dir;
+  ASSERT_EQ(mkfifo((dir / "in.fifo").c_str(), 0600), 0);
+  int master = -1;
+  pid_t pid = start_on_a_terminal(dir, {jobs, "-n", "in.fifo", "out.txt"}, master);
   int fifo = open((dir / "in.fifo").c_str(), O_WRONLY);
   ASSERT_GE(fifo, 0);
   std::string lines;
@@ -128,26 +141,8 @@ TEST(Run, ProgressShowsAtOnceOnATerminal) {
 // Runs args with standard output on a pseudo-terminal; returns what it
 // showed there, and the exit status.
 std::string on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& status) {
-  int master = posix_openpt(O_RDWR | O_NOCTTY);
-  EXPECT_GE(master, 0);
-  EXPECT_EQ(grantpt(master), 0);
-  EXPECT_EQ(unlockpt(master), 0);
-  std::string terminal = ptsname(master);
-  pid_t pid = fork();
-  if (pid == 0) {
-    int tty = open(terminal.c_str(), O_RDWR);
-    int null = open("/dev/null", O_RDWR);
-    if (tty < 0 || null < 0) _exit(126);
-    // No line-end translation: the bytes as the tool wrote them.
-    termios raw{};
-    tcgetattr(tty, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(tty, TCSANOW, &raw);
-    dup2(null, 0);
-    dup2(tty, 1);
-    dup2(null, 2);
-    dir.exec_tool(args);
-  }
+  int master = -1;
+  pid_t pid = start_on_a_terminal(dir, args, master);
   std::string shown;
   for (;;) {
     pollfd ready{master, POLLIN, 0};
