@@ -25,17 +25,13 @@ ssize_t bzip2_read(Decoder& d, char* buf, size_t size) {
     if (!d.in_unit) {
       // Between streams: the end of the file, or another stream (pbzip2 and
       // cat a.bz2 b.bz2 write several). Anything else fails its magic check.
-      if (d.in_pos == d.in_len) {
-        ssize_t r = refill(d);
-        if (r < 0) return fail(d, produced);
-        if (r == 0) break;
-      }
+      Input input = next_input(d);
+      if (input == Input::kEnd) break;
+      if (input == Input::kFailed) return fail(d, produced);
       if (BZ2_bzDecompressInit(bz, 0, 0) != BZ_OK) return fail(d, produced);
       d.in_unit = true;
     }
-    if (d.in_pos == d.in_len && !d.more_output) {
-      if (refill(d) <= 0) return fail(d, produced);  // cut short
-    }
+    if (next_input(d) != Input::kReady) return fail(d, produced);  // cut short
     size_t held = d.in_len - d.in_pos;
     auto offered = static_cast<unsigned>(held > UINT_MAX ? UINT_MAX : held);
     auto room = static_cast<unsigned>(size - produced > UINT_MAX ? UINT_MAX : size - produced);

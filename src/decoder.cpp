@@ -39,6 +39,13 @@ ssize_t gather(Decoder& d, size_t k) {
   return static_cast<ssize_t>(d.in_len - d.in_pos);
 }
 
+Input next_input(Decoder& d) {
+  if (d.in_pos < d.in_len || d.more_output) return Input::kReady;
+  ssize_t r = refill(d);
+  if (r > 0) return Input::kReady;
+  return r == 0 && !d.in_unit ? Input::kEnd : Input::kFailed;
+}
+
 ssize_t fail(Decoder& d, size_t produced) {
   if (produced > 0) {
     d.failed = true;

@@ -41,6 +41,17 @@ ssize_t read_source(Source& src, unsigned char* buf, size_t n);
 // end, -1 on an error.
 ssize_t refill(Decoder& d);
 
+// What a decoder's next step has to work with.
+enum class Input {
+  kReady,   // compressed bytes, or decoded output still waiting
+  kEnd,     // the end of the input, between members, streams or frames
+  kFailed,  // a read error, or the end inside a member, stream or frame
+};
+
+// Reads more compressed input once all of it is used and no decoded output
+// waits, and says what the next step has.
+Input next_input(Decoder& d);
+
 // Keeps at least k (<= kReadChunk) unused compressed bytes in d.in, reading
 // as needed: how many there are, fewer than k only at the end of the input;
 // -1 on a read error.

@@ -26,18 +26,14 @@ ssize_t gzip_read(Decoder& d, char* buf, size_t size) {
       // Between members: the end of the file, or another member (pigz,
       // bgzip and cat a.gz b.gz write several). Anything else is refused by
       // the header check.
-      if (d.in_pos == d.in_len) {
-        ssize_t r = refill(d);
-        if (r < 0) return fail(d, produced);
-        if (r == 0) break;
-      }
+      Input input = next_input(d);
+      if (input == Input::kEnd) break;
+      if (input == Input::kFailed) return fail(d, produced);
       isal_inflate_reset(gz);
       gz->crc_flag = ISAL_GZIP;
       d.in_unit = true;
     }
-    if (d.in_pos == d.in_len && !d.more_output) {
-      if (refill(d) <= 0) return fail(d, produced);  // cut short
-    }
+    if (next_input(d) != Input::kReady) return fail(d, produced);  // cut short
     gz->next_in = d.in + d.in_pos;
     gz->avail_in = static_cast<uint32_t>(d.in_len - d.in_pos);
     gz->next_out = reinterpret_cast<uint8_t*>(buf + produced);

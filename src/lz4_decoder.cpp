@@ -20,14 +20,9 @@ ssize_t lz4_read(Decoder& d, char* buf, size_t size) {
   auto* lz = static_cast<LZ4F_dctx*>(d.state);
   size_t produced = 0;
   while (produced < size) {
-    if (d.in_pos == d.in_len && !d.more_output) {
-      ssize_t r = refill(d);
-      if (r < 0) return fail(d, produced);
-      if (r == 0) {
-        if (d.in_unit) return fail(d, produced);  // a frame cut short
-        break;
-      }
-    }
+    Input input = next_input(d);
+    if (input == Input::kEnd) break;
+    if (input == Input::kFailed) return fail(d, produced);  // a read error, or a frame cut short
     size_t used = d.in_len - d.in_pos;
     size_t room = size - produced;
     size_t made = room;

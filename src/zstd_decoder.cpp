@@ -23,14 +23,9 @@ ssize_t zstd_read(Decoder& d, char* buf, size_t size) {
   auto* zs = static_cast<ZSTD_DCtx*>(d.state);
   size_t produced = 0;
   while (produced < size) {
-    if (d.in_pos == d.in_len && !d.more_output) {
-      ssize_t r = refill(d);
-      if (r < 0) return fail(d, produced);
-      if (r == 0) {
-        if (d.in_unit) return fail(d, produced);  // a frame cut short
-        break;
-      }
-    }
+    Input input = next_input(d);
+    if (input == Input::kEnd) break;
+    if (input == Input::kFailed) return fail(d, produced);  // a read error, or a frame cut short
     ZSTD_inBuffer in{d.in, d.in_len, d.in_pos};
     // A call that fails reports none of its output: give each call room for
     // one block only, so that damage loses the damaged block, not the whole
