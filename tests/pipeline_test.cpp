@@ -16,6 +16,24 @@
 
 namespace {
 
+// One run of the tool: its arguments, environment, and the command that
+// turns its output file back into plain text ("" for stdout).
+struct ParallelRun {
+  std::vector<std::string> args;
+  Env env;
+  std::string unpack;
+};
+
+// Writes bytes to in.bin and in.gz; returns the environment that pipes
+// in.gz to the tool's stdin.
+Env write_random_input(const Scratch& dir, const std::string& bytes) {
+  write_file(dir / "in.bin", bytes);
+  shell(dir, "gzip -c in.bin > in.gz");
+  Env piped = from("in.gz");
+  piped.stdin_pipe = true;
+  return piped;
+}
+
 // Random bytes with every line end, NULs, TABs, keyed lines and table rows,
 // lines across block boundaries and lines far longer than a block, through
 // every mode: threads change nothing in what is written.
@@ -24,23 +42,15 @@ TEST(Parallel, RunsWriteTheSameBytes) {
                       "InChI=1S/" + std::string(1'500'000, 'C') + "\n7\t" +
                       std::string(1'200'000, 'x') + "\r\n" + random_input(1'000'000, 100);
   Scratch dir;
-  write_file(dir / "in.bin", bytes);
-  shell(dir, "gzip -c in.bin > in.gz");
-  Env piped = from("in.gz");
-  piped.stdin_pipe = true;
-  struct Case {
-    std::vector<std::string> args;
-    Env env;
-    std::string unpack;
-  };
-  const Case cases[] = {
+  Env piped = write_random_input(dir, bytes);
+  const ParallelRun cases[] = {
       {{"in.bin", "out.txt", "log.txt"}, {}, "cat out.txt"},
       {{"-n", "in.gz", "out.txt", "log.txt"}, {}, "cat out.txt"},
       {{"-t", "2", "in.gz", "out.gz", "log.txt"}, {}, "gzip -dc out.gz"},
       {{"-H", "-t2", "-n", "in.bin", "out.zst"}, {}, "zstd -qdc out.zst"},
       {{"-t1", "-", "-"}, piped, ""},
   };
-  for (const Case& c : cases) expect_same_in_parallel(dir, c.args, c.env, c.unpack);
+  for (const ParallelRun& c : cases) expect_same_in_parallel(dir, c.args, c.env, c.unpack);
 }
 
 // The same for check mode, where a candidate's stored key may be in the
@@ -48,30 +58,22 @@ TEST(Parallel, RunsWriteTheSameBytes) {
 TEST(Parallel, RunsWriteTheSameBytesInCheckModeAndCsv) {
   std::string bytes = random_input(3'000'000, 101) + "\r\n" + random_input(1'000'000, 102);
   Scratch dir;
-  write_file(dir / "in.bin", bytes);
-  shell(dir, "gzip -c in.bin > in.gz");
-  Env piped = from("in.gz");
-  piped.stdin_pipe = true;
-  struct Case {
-    std::vector<std::string> args;
-    Env env;
-    std::string unpack;
-  };
-  const Case checks[] = {
+  Env piped = write_random_input(dir, bytes);
+  const ParallelRun checks[] = {
       {{"-c", "in.bin", "out.txt", "log.txt"}, {}, "cat out.txt"},
       {{"-c", "in.gz", "out.gz"}, {}, "gzip -dc out.gz"},
       {{"-c", "-t", "2", "in.gz", "out.zst", "log.txt"}, {}, "zstd -qdc out.zst"},
       {{"-c", "-H", "-t2", "-k", "1", "-", "-"}, piped, ""},
       {{"-c", "-d", ",", "-t", "2", "in.bin", "out.txt", "log.txt"}, {}, "cat out.txt"},
   };
-  for (const Case& c : checks) expect_same_in_parallel(dir, c.args, c.env, c.unpack, 6);
+  for (const ParallelRun& c : checks) expect_same_in_parallel(dir, c.args, c.env, c.unpack, 6);
   // Random bytes may leave a quote open at the end (status 5), or not.
-  const Case csv[] = {
+  const ParallelRun csv[] = {
       {{"-d", ",", "-t", "2", "in.bin", "out.txt", "log.txt"}, {}, "cat out.txt"},
       {{"-d;", "-t1", "-n", "in.gz", "out.zst"}, {}, "zstd -qdc out.zst"},
       {{"-d", ",", "-H", "-t", "2", "-", "-"}, piped, ""},
   };
-  for (const Case& c : csv) expect_same_in_parallel(dir, c.args, c.env, c.unpack, -1);
+  for (const ParallelRun& c : csv) expect_same_in_parallel(dir, c.args, c.env, c.unpack, -1);
 }
 // Check mode on a file of InChI lines and their key lines: a block boundary
 // falls between a candidate and its key line about every other block, a
