@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "line_end.h"
+
 // Computes the key of a NUL-terminated InChI into key (at least 256 bytes);
 // returns the library's status, 0 on success.
 using KeyFunction = int (*)(const char* inchi, char* key);
@@ -93,12 +95,9 @@ inline bool is_candidate(const char* text) {
 // (Windows editors and spreadsheets write one), else all of it. Inline: it
 // is asked of every line.
 inline char* text_of(char* line, uint32_t& length, int64_t number) {
-  if (number == 1 && length >= 3 && static_cast<unsigned char>(line[0]) == 0xef &&
-      static_cast<unsigned char>(line[1]) == 0xbb && static_cast<unsigned char>(line[2]) == 0xbf) {
-    length -= 3;
-    return line + 3;
-  }
-  return line;
+  size_t mark = number == 1 ? bom_length(line, length) : 0;
+  length -= static_cast<uint32_t>(mark);
+  return line + mark;
 }
 
 // Field (from 1) of a TAB-separated line as [begin, end); false when the

@@ -49,8 +49,9 @@ struct Cuts {
 };
 
 // Searches the bytes a read added to data[0, n), at the end of the input or
-// not (a CR at data[n-1] may yet begin a CR LF).
-void find_cuts(const char* data, size_t n, bool at_end, char delimiter, Cuts& c) {
+// not (a CR at data[n-1] may yet begin a CR LF); data begins the input when
+// input_start.
+void find_cuts(const char* data, size_t n, bool at_end, bool input_start, char delimiter, Cuts& c) {
   if (delimiter == 0) {
     // From the byte before the new ones: a CR there may now be settled.
     size_t from = c.searched > 0 ? c.searched - 1 : 0;
@@ -58,6 +59,13 @@ void find_cuts(const char* data, size_t n, bool at_end, char delimiter, Cuts& c)
     if (found > 0) c.cut = from + found;
     c.searched = n;
     return;
+  }
+  if (input_start && c.searched == 0) {
+    // A byte order mark before the first record opens no quote; a part of
+    // one waits for the rest.
+    static const char kMark[] = "\xef\xbb\xbf";
+    if (n < 3 && !at_end && std::memcmp(data, kMark, n) == 0) return;
+    c.searched = bom_length(data, n);
   }
   const char* end = data + n;
   const char* p = data + c.searched;
@@ -124,7 +132,7 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
       at_end = true;
       if (ferror_unlocked(in)) sp.error = kReadFailed;
     }
-    find_cuts(b.data, n, at_end, sp.delimiter, cuts);
+    find_cuts(b.data, n, at_end, b.start == 0, sp.delimiter, cuts);
     size_t cut = cuts.cut;
     // A pipe that has given all it has for now ends the block too, so that
     // its lines are annotated (and progress shown) as they come, as -j1 does.

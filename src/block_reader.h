@@ -61,14 +61,16 @@ template <class F>
 void for_each_line(Block& b, F f) {
   char* p = b.data;
   char* end = b.data + b.size;
+  // A byte order mark before the input's first record opens no quote.
+  char* from = p + (b.start == 0 ? bom_length(p, b.size) : 0);
   while (p < end) {
     Quote q = Quote::kFieldStart;
-    char* stop = const_cast<char*>(b.delimiter == 0 ? next_line_end(p, end)
-                                                    : next_record_end(p, end, b.delimiter, q));
+    char* stop = const_cast<char*>(b.delimiter == 0 ? next_line_end(from, end)
+                                                    : next_record_end(from, end, b.delimiter, q));
     char* next = stop == end ? end : stop + line_end_size(stop, end);
     *stop = '\0';
     f(p, static_cast<uint32_t>(stop - p), b.start + static_cast<uint64_t>(next - b.data));
-    p = next;
+    p = from = next;
   }
 }
 

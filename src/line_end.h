@@ -7,6 +7,17 @@
 #include <cstdint>
 #include <cstring>
 
+// The bytes of the UTF-8 byte order mark that the n bytes at p begin with
+// (3), or 0. Windows editors and spreadsheets put one before line 1: it is
+// copied, but it is no part of the line's text or of its first field.
+inline size_t bom_length(const char* p, size_t n) {
+  return n >= 3 && static_cast<unsigned char>(p[0]) == 0xef &&
+                 static_cast<unsigned char>(p[1]) == 0xbb &&
+                 static_cast<unsigned char>(p[2]) == 0xbf
+             ? 3
+             : 0;
+}
+
 // The first window searched for a line end; it doubles while none is found.
 constexpr size_t kFirstLineEndWindow = 256;
 

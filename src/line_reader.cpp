@@ -144,10 +144,13 @@ char* read_record(FILE* in, RecordReader& r) {
     r.error = kReadUnclosedQuote;
     return nullptr;
   }
+  bool first = r.end == 0;
   char* line = read_text_line(in, r.line);
   r.error = r.line.error;
   if (line == nullptr) return nullptr;
-  Quote q = scan_quotes(line, line + r.line.length, r.delimiter, Quote::kFieldStart);
+  // A byte order mark before the first record opens no quote.
+  size_t mark = first ? bom_length(line, r.line.length) : 0;
+  Quote q = scan_quotes(line + mark, line + r.line.length, r.delimiter, Quote::kFieldStart);
   if (!inside_quotes(q)) {  // the common case: a record of one line, not copied
     r.length = r.line.length;
     r.end = r.line.end;

@@ -10,13 +10,13 @@ namespace {
 
 bool is_line_end(char c) { return c == '\n' || c == '\r'; }
 
-// What the byte after a '"' inside a quoted field does to the scan: the
-// field ends (at the delimiter, a line end or the end), or it goes on.
+// What the byte after a '"' inside a quoted field does to the scan: "" is
+// one '"'; the delimiter or a line end ends the field; anything else ends
+// the quoting, and the field goes on as plain text.
 Quote after_closing(char next, char delimiter) {
-  if (next == '"') return Quote::kQuoted;  // "" is one '"'
+  if (next == '"') return Quote::kQuoted;
   if (next == delimiter) return Quote::kFieldStart;
-  if (is_line_end(next)) return Quote::kUnquoted;  // the field is over; the caller sees the end
-  return Quote::kQuoted;                           // an ordinary byte
+  return Quote::kUnquoted;  // at a line end, the caller sees the record's end
 }
 
 }  // namespace
@@ -89,7 +89,8 @@ bool find_csv_field(const char* record, size_t length, size_t field, char delimi
   for (size_t i = 1;; ++i) {
     const char* field_end;
     if (p < stop && *p == '"') {
-      // A quoted field ends at a '"' followed by the delimiter or the end.
+      // A quoted field's closing '"' (not "") ends its quoting; the field
+      // then runs on as plain text to the delimiter.
       const char* q = p + 1;
       for (;;) {
         q = static_cast<const char*>(std::memchr(q, '"', static_cast<size_t>(stop - q)));
@@ -97,11 +98,15 @@ bool find_csv_field(const char* record, size_t length, size_t field, char delimi
           field_end = stop;  // open to the end of the record
           break;
         }
-        if (q + 1 == stop || q[1] == delimiter) {
-          field_end = q + 1;
-          break;
+        if (q + 1 < stop && q[1] == '"') {
+          q += 2;
+          continue;
         }
-        q += q[1] == '"' ? 2 : 1;
+        ++q;
+        field_end =
+            static_cast<const char*>(std::memchr(q, delimiter, static_cast<size_t>(stop - q)));
+        if (field_end == nullptr) field_end = stop;
+        break;
       }
     } else {
       field_end =
@@ -125,16 +130,20 @@ void csv_field_text(const char* begin, const char* end, std::string& text) {
     return;
   }
   const char* p = begin + 1;
-  // The closing quote, if the field has one, is its last byte.
-  const char* stop = end > p && end[-1] == '"' ? end - 1 : end;
-  while (p < stop) {
-    auto quote = static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(stop - p)));
+  for (;;) {
+    auto quote = static_cast<const char*>(std::memchr(p, '"', static_cast<size_t>(end - p)));
     if (quote == nullptr) {
-      text.append(p, stop);
-      break;
+      text.append(p, end);  // never closed
+      return;
     }
-    text.append(p, quote + 1);
-    p = quote + 1;
-    if (p < stop && *p == '"') ++p;  // "" is one '"'
+    if (quote + 1 < end && quote[1] == '"') {  // "" is one '"'
+      text.append(p, quote + 1);
+      p = quote + 2;
+      continue;
+    }
+    // The closing quote: what follows it, if anything, is plain text.
+    text.append(p, quote);
+    text.append(quote + 1, end);
+    return;
   }
 }

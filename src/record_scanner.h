@@ -1,10 +1,12 @@
-// The record scanner: where CSV records and fields end, under RFC 4180
-// quoting read leniently. A field is quoted when its first byte is '"';
-// inside it "" is one '"', and the delimiter and line ends belong to the
-// field; a '"' ends it when the delimiter, a line end or the end follows,
-// and is an ordinary byte otherwise, as it is in an unquoted field. A record
-// ends at a line end outside quotes. The serial reader, the block reader and
-// the annotator all take their records and fields from here.
+// The record scanner: where CSV records and fields end, with quotes read as
+// Python's csv module reads them by default. A field is quoted when its
+// first byte is '"'; inside it "" is one '"', and the delimiter and line ends
+// belong to the field; a '"' followed by the delimiter or a line end ends
+// the field, and one followed by anything else ends the quoting: the rest of
+// the field, up to the delimiter, is plain text, where a '"' is an ordinary
+// byte, as it is in an unquoted field. A record ends at a line end outside
+// quotes. The serial reader, the block reader and the annotator all take
+// their records and fields from here.
 #ifndef MOLSTAMP_RECORD_SCANNER_H
 #define MOLSTAMP_RECORD_SCANNER_H
 
@@ -37,9 +39,9 @@ Quote scan_quotes(const char* p, const char* end, char delimiter, Quote q);
 bool find_csv_field(const char* record, size_t length, size_t field, char delimiter,
                     const char*& begin, const char*& end);
 
-// The text of a field found by find_csv_field: without its enclosing quotes
-// and with "" as '"', in text (appended to nothing). An unquoted field is its
-// bytes as they are.
+// The text of a field found by find_csv_field: the quoted part without its
+// quotes and with "" as '"', then any plain text after the closing quote, in
+// text (appended to nothing). An unquoted field is its bytes as they are.
 void csv_field_text(const char* begin, const char* end, std::string& text);
 
 #endif

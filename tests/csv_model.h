@@ -2,8 +2,10 @@
 // to check the record scanner and both readers against: a field is quoted
 // when it begins with '"'; inside it "" is one '"', and a '"' followed by the
 // delimiter, a line end or the end closes it, while one followed by anything
-// else is an ordinary byte; a record ends at a line end (LF, CR LF, CR)
-// outside quotes.
+// else ends the quoting, the rest of the field being plain text where '"' is
+// an ordinary byte (Python's csv reads it so); a record ends at a line end
+// (LF, CR LF, CR) outside quotes; a byte order mark before the first record
+// is no part of its quoting.
 #ifndef MOLSTAMP_CSV_MODEL_H
 #define MOLSTAMP_CSV_MODEL_H
 
@@ -21,8 +23,15 @@ inline ModelRecords model_records(const std::string& bytes, char delimiter) {
   ModelRecords m;
   std::string record;
   bool pending = false;
+  // A UTF-8 byte order mark before the first record opens no quote.
+  size_t mark = bytes.compare(0, 3, "\xef\xbb\xbf") == 0 ? 3 : 0;
   for (size_t i = 0; i < bytes.size(); ++i) {
     char c = bytes[i];
+    if (i < mark) {
+      record += c;
+      pending = true;
+      continue;
+    }
     bool line_end = c == '\r' || c == '\n';
     if (line_end && state != kQuoted) {
       m.records.push_back(record);
@@ -41,7 +50,7 @@ inline ModelRecords model_records(const std::string& bytes, char delimiter) {
     } else if (state == kQuoted) {
       if (c == '"') state = kClosing;
     } else {  // kClosing: the '"' before c
-      state = c == delimiter ? kStart : kQuoted;
+      state = c == delimiter ? kStart : c == '"' ? kQuoted : kUnquoted;
     }
   }
   if (pending) m.records.push_back(record);
@@ -66,8 +75,7 @@ inline std::optional<std::string> model_csv_field(const std::string& record, siz
         state = kStart;
         continue;
       }
-      fields.back() += '"';  // an ordinary byte
-      state = kQuoted;
+      state = kUnquoted;  // the quoting is over; c is plain text
     }
     if (state == kStart) {
       if (c == '"') {

@@ -35,7 +35,17 @@ const RecordCase kRecordCases[] = {
     // A '"' inside a field, unless it opens or closes one, is an ordinary byte.
     {"\"a\"b\",c\n", ',', {"\"a\"b\",c"}, false},
     {"ab\"c,\"d\"\n", ',', {"ab\"c,\"d\""}, false},
-    {"a,\"b\" ,c\nd\n", ',', {"a,\"b\" ,c\nd\n"}, true},  // the blank keeps it open
+    // Text after a closing quote is plain: its quotes open nothing.
+    {"a,\"b\" ,c\nd\n", ',', {"a,\"b\" ,c", "d"}, false},
+    {"\"x\"y\"\nz\n", ',', {"\"x\"y\"", "z"}, false},
+    {"\"x\"\"\"y\nz\",w\n", ',', {"\"x\"\"\"y", "z\",w"}, false},
+    // A byte order mark is copied, and quotes are read from the byte after it.
+    {"\xef\xbb\xbf\"water\nliquid\",x\nm,y\n",
+     ',',
+     {"\xef\xbb\xbf\"water\nliquid\",x", "m,y"},
+     false},
+    {"\xef\xbb\xbf", ',', {"\xef\xbb\xbf"}, false},
+    {"a\n\xef\xbb\xbf\"b\nc\"\n", ',', {"a", "\xef\xbb\xbf\"b", "c\""}, false},
     // The end of the input inside quotes: the rest is one record.
     {"1,\"open\nno close", ',', {"1,\"open\nno close"}, true},
     {"1,\"x\"\n\"", ',', {"1,\"x\"", "\""}, true},
@@ -106,7 +116,9 @@ TEST(RecordScanner, FieldsLoseTheirQuotesAndNothingElse) {
       {"1,\"InChI=1S/C2H6O/c1-2-3/h3H,2H2,1H3\",x", 2, "InChI=1S/C2H6O/c1-2-3/h3H,2H2,1H3"},
       {"1,\"InChI=1S/C2H6O/c1-2-3/h3H,2H2,1H3\",x", 3, "x"},
       {"1,\"q\"\"r\",s", 2, "q\"r"},
-      {"\"a\"b\",c", 1, "a\"b"},
+      {"\"a\"b\",c", 1, "ab\""},
+      {"1,\"InChI=1S/H2O/h1H2\" ,x", 2, "InChI=1S/H2O/h1H2 "},
+      {"\"a\"\"b\"c\"\"d,e", 1, "a\"bc\"\"d"},
       {"\"a\"b\",c", 2, "c"},
       {"ab\"c,\"d\"", 1, "ab\"c"},
       {"ab\"c,\"d\"", 2, "d"},
