@@ -128,8 +128,8 @@ bool annotate_line(Annotator& a, char* line, uint32_t length, int64_t number, FI
   return true;
 }
 
-void end_lines(Annotator& a, int64_t lines, FILE* out) {
+void end_lines(Annotator& a, int64_t lines, bool complete, FILE* out) {
   if (!a.format.check) return;
   if (lines == 0) write_report_header(out);
-  if (a.pending.held) settle_pending(a, "", 0, out);
+  if (a.pending.held && complete) settle_pending(a, "", 0, out);
 }

@@ -81,9 +81,10 @@ struct Annotator {
 bool annotate_line(Annotator& a, char* line, uint32_t length, int64_t number, FILE* out);
 
 // Ends the lines, `lines` of them: in check mode, a candidate still waiting
-// for its next line has none, and the report of an empty input is its
-// header alone.
-void end_lines(Annotator& a, int64_t lines, FILE* out);
+// for its next line has none when the input was read to its end (complete),
+// and gets no verdict when a read error may have taken it; the report of an
+// empty input is its header alone.
+void end_lines(Annotator& a, int64_t lines, bool complete, FILE* out);
 
 // Deliberately weak: text is a candidate when it begins with "InC"; the
 // library does the real validation.

@@ -147,7 +147,7 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
   // A quoted field open at the end makes the rest one record, given whole.
   if (at_end && sp.error == kReadOk && sp.delimiter != 0 && inside_quotes(cuts.q))
     sp.error = kReadUnclosedQuote;
-  bool last_line_open = at_end && (sp.error == kReadOk || sp.error == kReadUnclosedQuote);
+  bool last_line_open = at_end && input_complete(sp.error);
   b.size = last_line_open ? n : cut;
   if (at_end || sp.error != kReadOk) {
     sp.done = true;

@@ -31,8 +31,12 @@ Refusal refuse_before_opening(const Files& s, const Destination& out, const Dest
     return {"* Error: standard error is the input file!\n", 4};
   }
   // Before the output is opened: opening a FIFO would wait for a reader.
-  if (out.exists && log.exists && same_file(out.st, log.st))
+  if (out.exists && log.exists && same_file(out.st, log.st)) {
+    // Unnamed, the log is standard error, where the console goes too.
+    if (log.standard_fd == STDERR_FILENO)
+      return {"* Error: standard error is the output; the console would go into it!\n", 4};
     return {"* Error: log file is the output file!\n", 4};
+  }
   return {};
 }
 

@@ -17,6 +17,10 @@ enum ReadError : int {
   kReadUnclosedQuote = 3,  // CSV: the input ended inside a quoted field (its record was given)
 };
 
+// True when a reader that stopped with error read all of its input: its
+// end, or the end inside an unclosed quote (the rest given as one record).
+inline bool input_complete(int error) { return error == kReadOk || error == kReadUnclosedQuote; }
+
 // The line end a line was read with.
 enum LineEnding : unsigned char { kEndNone, kEndLf, kEndCr, kEndCrLf };
 

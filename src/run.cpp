@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cinttypes>
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <new>
@@ -81,9 +82,10 @@ int finish(RunState& s) {
     status = 5;
   }
   // A run that stops at a failed write leaves its last candidate unjudged,
-  // whatever the number of threads.
+  // whatever the number of threads; so does input lost to a read error,
+  // which may have held its key line.
   if (!s.road.stopped && !s.annotator.out_of_memory)
-    end_lines(s.annotator, s.road.lines, s.road.out);
+    end_lines(s.annotator, s.road.lines, input_complete(s.read_error), s.road.out);
   const Counts& c = s.annotator.counts;
   int64_t checked = c.agree + c.differ + c.missing + c.failed;
   if (s.options.check && checked == 0) fprintf(console, "\n* Warning: no InChI to check!");
@@ -137,6 +139,9 @@ void annotate(RunState& s) {
 // The whole run; returns the exit status.
 int run(int argc, char** argv) {
   hold_standard_descriptors();
+  // A file-size limit (ulimit -f) is a write error like a full disk, to be
+  // reported, not a signal that kills the run with its output cut.
+  signal(SIGXFSZ, SIG_IGN);
   RunState s;
   s.options = parse_options(argc, argv);
   switch (s.options.action) {

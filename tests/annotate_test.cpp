@@ -417,7 +417,7 @@ TEST(CheckLine, EveryVerdictInLinesAndTables) {
       ASSERT_TRUE(annotate_line(a, copy.data(), static_cast<uint32_t>(copy.size()), ++number, out));
       EXPECT_EQ(copy, line);
     }
-    end_lines(a, number, out);
+    end_lines(a, number, true, out);
     fclose(out);
     fclose(a.log);
     EXPECT_EQ(std::string(out_text, out_size), kReportHeader + c.report);

@@ -349,6 +349,13 @@ TEST(Files, StandardStreamsUnderOtherNamesAndRefusals) {
        "* Error: standard error is the output file!\n",
        "",
        {{"log.txt", std::nullopt}}},
+      // No log named: standard error carries the log and the console.
+      {{"-j2", "in.txt", "-"},
+       env([](Env& e) { e.stderr_on_stdout = true; }),
+       4,
+       "* Error: standard error is the output; the console would go into it!\n",
+       "",
+       {}},
       // Standard error is checked like the log file it stands for.
       {{"in.txt", "out.txt"},
        stderr_full,

@@ -112,6 +112,10 @@ Outcome Scratch::run(const std::vector<std::string>& args, const Env& env) const
     if (env.stderr_closed) close(2);
     if (env.stdin_closed) close(0);
     if (env.stdout_closed) close(1);
+    if (env.file_size_limit > 0) {
+      rlimit limit{env.file_size_limit, env.file_size_limit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     if (env.address_limit > 0) {
       rlimit limit{env.address_limit, env.address_limit};
       setrlimit(RLIMIT_AS, &limit);

@@ -61,6 +61,7 @@ struct Env {
   std::string stdin_path;         // empty: /dev/null; relative names are in work/
   std::string stdout_path;        // empty: captured; else appended to, not captured
   rlim_t address_limit = 0;       // > 0 caps the tool's address space
+  rlim_t file_size_limit = 0;     // > 0 caps the size of a file it writes (ulimit -f)
   bool console_closed = false;    // start with standard input and output closed
   bool stdin_pipe = false;        // feed stdin_path through a pipe, not as a file
   bool broken_pipe = false;       // stdout: a pipe nobody reads, SIGPIPE ignored

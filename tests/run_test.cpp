@@ -298,6 +298,30 @@ TEST(Run, IncompleteRunsFailWithStatus5) {
   }
 }
 #ifndef MOLSTAMP_SANITIZED  // the sanitizers' shadow memory needs the address space
+// A file-size limit (ulimit -f) is a write error like a full disk: the
+// output holds what fitted, and the run says so, whatever the threads.
+TEST(Run, FileSizeLimitIsAWriteError) {
+  // Real InChIs: their compressed output outgrows the limit too.
+  const std::string input = read_file(MOLSTAMP_SOURCE_DIR "/bench/data/nci-5k.inchi");
+  Env limited;
+  limited.file_size_limit = 20000;  // the captured console fits beside it
+  for (const char* jobs : {"-j1", "-j2"}) {
+    for (const char* name : {"out.txt", "out.zst"}) {
+      SCOPED_TRACE(std::string(jobs) + " " + name);
+      Scratch dir;
+      write_file(dir / "in.txt", input);
+      Outcome whole = dir.run({"in.txt", "whole.txt"});
+      Outcome o = dir.run({jobs, "in.txt", name}, limited);
+      EXPECT_EQ(o.status, 5);
+      const std::string no_write = "* Error: could not write output file!\n";
+      EXPECT_EQ(o.out.substr(o.out.size() - no_write.size()), no_write) << o.out;
+      if (std::string(name) == "out.txt") {
+        EXPECT_EQ(read_file(dir / name), read_file(dir / "whole.txt").substr(0, 20000));
+      }
+    }
+  }
+}
+
 TEST(Run, LineTooLongForMemoryFailsWithStatus5AndKeepsEarlierLines) {
   Scratch dir;
   std::string head = "first\r\n" + kWater + "\n";
@@ -488,6 +512,11 @@ TEST(Run, CheckModeReportsAndFails) {
     std::string console, report;
   };
   const std::string checked4 = "\nInChIKey: checked 4: agree 2, differ 0, missing 2, failed 0.\n";
+  const std::string damaged =
+      "\n* Error: could not read input file!\nCompleted processing of 7 lines.\nInChIKey: "
+      "checked 3: agree 2, differ 0, missing 1, failed 0.\n\nElapsed time: T\n";
+  const std::string damaged_report =
+      header + "5\tmissing\t\tUHOVQNZJYSORNB-UHFFFAOYSA-N\t" + kBenzene + "\n";
   const Case cases[] = {
       {{"-c", "pairs.txt", "report.txt"},
        0,
@@ -510,13 +539,10 @@ TEST(Run, CheckModeReportsAndFails) {
        "\n* Warning: no InChI to check!\nCompleted processing of 0 lines.\nInChIKey: checked 0: "
        "agree 0, differ 0, missing 0, failed 0.\n\nElapsed time: T\n",
        header},
-      // A read error after a difference is a failed run first.
-      {{"-c", "cut.gz", "report.txt"},
-       5,
-       "\n* Error: could not read input file!\nCompleted processing of 7 lines." + checked4 +
-           "\nElapsed time: T\n",
-       header + "5\tmissing\t\tUHOVQNZJYSORNB-UHFFFAOYSA-N\t" + kBenzene +
-           "\n7\tmissing\t\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\t" + kWater + "\n"},
+      // A read error after a difference is a failed run first; the last
+      // candidate, whose key line the damage may have taken, gets no verdict.
+      {{"-c", "cut.gz", "report.txt"}, 5, damaged, damaged_report},
+      {{"-j2", "-c", "cut.gz", "report.txt"}, 5, damaged, damaged_report},
       {{"-c", "-n", "pairs.txt", "report.txt"}, 1, "Error: -n does not go with -c\n" + kUsage, ""},
   };
   for (const Case& c : cases) {
