@@ -24,8 +24,9 @@ ssize_t bzip2_read(Decoder& d, char* buf, size_t size) {
   while (produced < size) {
     if (!d.in_unit) {
       // Between streams: the end of the file, or another stream (pbzip2 and
-      // cat a.bz2 b.bz2 write several). Anything else fails its magic check.
-      Input input = next_input(d);
+      // cat a.bz2 b.bz2 write several), or zero padding. Anything else fails
+      // its magic check.
+      Input input = next_member(d);
       if (input == Input::kEnd) break;
       if (input == Input::kFailed) return fail(d, produced);
       if (BZ2_bzDecompressInit(bz, 0, 0) != BZ_OK) return fail(d, produced);

@@ -46,6 +46,17 @@ Input next_input(Decoder& d) {
   return r == 0 && !d.in_unit ? Input::kEnd : Input::kFailed;
 }
 
+Input next_member(Decoder& d) {
+  Input input = next_input(d);
+  if (input != Input::kReady || d.in_pos == d.in_len || d.in[d.in_pos] != 0) return input;
+  for (;;) {
+    for (; d.in_pos < d.in_len; ++d.in_pos)
+      if (d.in[d.in_pos] != 0) return Input::kFailed;
+    ssize_t r = refill(d);
+    if (r <= 0) return r == 0 ? Input::kEnd : Input::kFailed;
+  }
+}
+
 ssize_t fail(Decoder& d, size_t produced) {
   if (produced > 0) {
     d.failed = true;

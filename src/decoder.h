@@ -52,6 +52,12 @@ enum class Input {
 // waits, and says what the next step has.
 Input next_input(Decoder& d);
 
+// What a decoder of members or streams (gzip, bzip2) meets between two:
+// another one, the end of the input (also when only zero bytes are left, as
+// tape and block-device copies pad files and gzip accepts), or a failure,
+// a zero byte followed by anything else among them.
+Input next_member(Decoder& d);
+
 // Keeps at least k (<= kReadChunk) unused compressed bytes in d.in, reading
 // as needed: how many there are, fewer than k only at the end of the input;
 // -1 on a read error.

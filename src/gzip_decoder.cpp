@@ -24,9 +24,9 @@ ssize_t gzip_read(Decoder& d, char* buf, size_t size) {
   while (produced < size) {
     if (!d.in_unit) {
       // Between members: the end of the file, or another member (pigz,
-      // bgzip and cat a.gz b.gz write several). Anything else is refused by
-      // the header check.
-      Input input = next_input(d);
+      // bgzip and cat a.gz b.gz write several), or zero padding. Anything
+      // else is refused by the header check.
+      Input input = next_member(d);
       if (input == Input::kEnd) break;
       if (input == Input::kFailed) return fail(d, produced);
       isal_inflate_reset(gz);

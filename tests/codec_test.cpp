@@ -240,6 +240,11 @@ TEST(Codec, DecodesWhatTheStandardToolsWrite) {
       {"skippable frames around and between", skippable(0x50, "abc") + filter("zstd -qc", a) +
                                                   skippable(0x5f, "") + filter("zstd -qc", b) +
                                                   skippable(0x53, std::string(70'000, 'x'))},
+      // Zero bytes after the last member or stream end the input, as gzip
+      // and bzip2 read tape and block-device copies.
+      {"gzip, zero padding", filter("gzip -c", text) + std::string(512, '\0')},
+      {"two gzip members, zero padding", filter("gzip -c", a) + filter("gzip -c", b) + '\0'},
+      {"bzip2, zero padding", filter("bzip2 -c", text) + std::string(70'000, '\0')},
       {"bzip2", filter("bzip2 -c", text)},
       {"lbzip2 -n 2, blocks of 100 kB", filter("lbzip2 -n 2 -1 -c", text)},
       {"pbzip2 -p2, a stream per 100 kB", filter("pbzip2 -p2 -b1 -c", text)},
@@ -327,7 +332,7 @@ TEST(Codec, DamagedInputIsAReadError) {
       {"gzip, header alone", gz.substr(0, 10), true},
       {"gzip, magic alone", gz.substr(0, 2), true},
       {"gzip, then plain text", gz + "InChI=1S/H2O/h1H2\n", true},
-      {"gzip, then zero bytes", gz + std::string(8, '\0'), true},
+      {"gzip, zero padding, then plain text", gz + std::string(8, '\0') + "x", true},
       {"gzip, bad method", flipped(gz, 2), true},
       {"zstd, cut in two", zst.substr(0, zst.size() / 2), true},
       {"zstd, a byte flipped in the middle", flipped(zst, zst.size() / 2), false},
@@ -342,7 +347,7 @@ TEST(Codec, DamagedInputIsAReadError) {
       {"bzip2, last byte cut", bz.substr(0, bz.size() - 1), true},
       {"bzip2, magic alone", bz.substr(0, 4), true},
       {"bzip2, then plain text", bz + "InChI=1S/H2O/h1H2\n", true},
-      {"bzip2, then zero bytes", bz + std::string(8, '\0'), true},
+      {"bzip2, zero padding, then plain text", bz + std::string(600, '\0') + "x", true},
       {"xz, a byte flipped in the middle", flipped(xz, xz.size() / 2), false},
       {"xz, wrong block check", flipped(xz, xz_check_at(xz)), true},
       {"xz, wrong index", flipped(xz, xz_check_at(xz) + 9), true},

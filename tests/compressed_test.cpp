@@ -66,6 +66,34 @@ TEST(Compressed, RandomBinaryInputMatchesTheModel) {
 }
 // A damaged compressed input ends the run with a read error: the whole lines
 // decoded before the damage are written and annotated, the partial one is not.
+// Zero bytes after the last gzip member or bzip2 stream (a tape or
+// block-device copy) end the input: the last line, without a line end, and
+// its key are kept, the run succeeds, by name and through a pipe.
+TEST(Compressed, ZeroPaddingEndsTheInput) {
+  Scratch dir;
+  write_file(dir / "in.txt", kBenzene + "\nname\n" + kWater);
+  Outcome plain = dir.run({"in.txt", "plain.txt"});
+  ASSERT_EQ(plain.status, 0);
+  shell(dir, "{ gzip -c in.txt; head -c 512 /dev/zero; } > p.gz");
+  shell(dir, "{ bzip2 -c in.txt; head -c 512 /dev/zero; } > p.bz2");
+  for (const char* name : {"p.gz", "p.bz2"}) {
+    for (bool piped : {false, true}) {
+      for (const char* jobs : {"-j1", "-j2"}) {
+        SCOPED_TRACE(std::string(name) + " " + jobs + (piped ? " piped" : ""));
+        Env env;
+        if (piped) {
+          env.stdin_path = name;
+          env.stdin_pipe = true;
+        }
+        Outcome o = dir.run({jobs, piped ? "-" : name, "out.txt"}, env);
+        EXPECT_EQ(o.status, 0);
+        EXPECT_EQ(o.console(), plain.console());
+        EXPECT_EQ(read_file(dir / "out.txt"), read_file(dir / "plain.txt"));
+      }
+    }
+  }
+}
+
 TEST(Compressed, DamagedInputKeepsTheLinesBeforeIt) {
   std::string text = named_benzene(20000);
   Scratch dir;
