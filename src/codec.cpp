@@ -53,6 +53,33 @@ bool may_become(const unsigned char* head, size_t n, const unsigned char (&magic
   return n < size && std::memcmp(head, magic, n) == 0;
 }
 
+// A tar header's checksum field: at offset 148, 8 bytes, octal digits
+// between spaces and NULs.
+constexpr size_t kTarSumAt = 148;
+constexpr size_t kTarSumBytes = 8;
+constexpr size_t kTarHeaderBytes = 512;
+
+// True when a 512-byte record is a tar header by its checksum (the sum of
+// its bytes, the checksum field counted as spaces), as V7 tar, which has no
+// "ustar" mark, writes it; a record of text almost never passes.
+bool is_tar_header(const unsigned char* h) {
+  if (h[0] == 0) return false;  // no name: an end record, or no tar
+  const unsigned char* field = h + kTarSumAt;
+  size_t i = 0;
+  while (i < kTarSumBytes && field[i] == ' ') ++i;
+  uint32_t stored = 0;
+  size_t digits = 0;
+  for (; i < kTarSumBytes && field[i] >= '0' && field[i] <= '7'; ++i, ++digits)
+    stored = stored * 8 + static_cast<uint32_t>(field[i] - '0');
+  for (; i < kTarSumBytes; ++i)
+    if (field[i] != ' ' && field[i] != 0) return false;
+  if (digits == 0) return false;
+  uint32_t sum = 8 * ' ';
+  for (size_t k = 0; k < kTarHeaderBytes; ++k)
+    if (k < kTarSumAt || k >= kTarSumAt + kTarSumBytes) sum += h[k];
+  return sum == stored;
+}
+
 // Starts format's decompressor in d; false when memory runs out.
 bool start_format(Decoder& d, Format format) {
   d.format = format;
@@ -216,7 +243,12 @@ Archive archive_of(const unsigned char* data, size_t n) {
   if (is(data, n, k7zMagic)) return Archive::k7z;
   if (is(data, n, kLegacyLz4Magic)) return Archive::kLegacyLz4;
   if (n >= kTarMarkAt && is(data + kTarMarkAt, n - kTarMarkAt, kTarMark)) return Archive::kTar;
+  if (n >= kTarHeaderBytes && is_tar_header(data)) return Archive::kTar;
   return Archive::kNone;
+}
+
+bool is_utf16(const unsigned char* data, size_t n) {
+  return n >= 2 && ((data[0] == 0xff && data[1] == 0xfe) || (data[0] == 0xfe && data[1] == 0xff));
 }
 
 Format format_for_name(const char* name) {

@@ -21,8 +21,8 @@ constexpr size_t kMagicBytes = 6;
 constexpr size_t kHeadBytes = 1 << 16;
 
 // The first bytes of the (decoded) data that archive_of needs to see a tar
-// header: its "ustar" mark at offset 257.
-constexpr size_t kArchiveBytes = 262;
+// header: one 512-byte record.
+constexpr size_t kArchiveBytes = 512;
 
 // The format by a stream's first n bytes: gzip (1f 8b), zstd (28 b5 2f fd, or
 // a skippable frame 5X 2a 4d 18, which lz4 shares: the decoder tells them
@@ -36,9 +36,15 @@ Format format_of(const unsigned char* head, size_t n);
 bool may_become_magic(const unsigned char* head, size_t n);
 
 // The archive whose first n bytes of data are these: zip (PK 03 04, or the
-// empty zip's PK 05 06), 7z (37 7a bc af 27 1c), tar ("ustar" at offset 257),
-// legacy lz4 (02 21 4c 18), else none.
+// empty zip's PK 05 06), 7z (37 7a bc af 27 1c), tar ("ustar" at offset 257,
+// or an old V7 header without it, known by its checksum), legacy lz4
+// (02 21 4c 18), else none.
 Archive archive_of(const unsigned char* data, size_t n);
+
+// True when the first n bytes of data are a UTF-16 byte order mark (FF FE
+// or FE FF), as Windows PowerShell 5 and Notepad's "Unicode" write: text
+// whose lines and InChIs the tool cannot read.
+bool is_utf16(const unsigned char* data, size_t n);
 
 // The output format a file name asks for: .gz gzip, .zst zstd, else plain.
 Format format_for_name(const char* name);

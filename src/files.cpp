@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace {
 
@@ -95,26 +96,48 @@ Refusal truncate_files(const Files& s, bool log_created) {
   return {};
 }
 
-// What to say of an archive given as input: which kind, and how to take the
-// file out of it into a pipe (placeholder names, not the user's).
-const char* archive_refusal(Archive archive) {
+// A name as the shell reads it: as it is when that is safe, else quoted.
+std::string shell_word(const char* name) {
+  std::string word(name);
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789._/+-,:@%=") == std::string::npos)
+    return word;
+  std::string quoted = "'";
+  for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// What to say of an archive given as input: which kind, and the command
+// that takes the file out of it into a pipe, with the user's own names where
+// that command can read the input as it is (FILE where it cannot: a pipe, or
+// an archive inside a compressor that only tar sees through); the output's
+// name is a placeholder.
+std::string archive_refusal(Archive archive, const Stream& in, const char* input_name) {
+  const char* what = nullptr;
+  const char* command = nullptr;
   switch (archive) {
     case Archive::kZip:
-      return "* Error: the input is a zip archive: extract the file first "
-             "(unzip -p in.zip | molstamp - out.txt).\n";
-    case Archive::k7z:
-      return "* Error: the input is a 7z archive: extract the file first "
-             "(7z x -so in.7z | molstamp - out.txt).\n";
-    case Archive::kTar:
-      return "* Error: the input is a tar archive: extract the file first "
-             "(tar -xOf in.tar | molstamp - out.txt).\n";
-    case Archive::kLegacyLz4:
-      return "* Error: the input is lz4 in its legacy format: decompress it first "
-             "(lz4 -dc in.lz4 | molstamp - out.txt).\n";
-    case Archive::kNone:
+      what = "a zip archive: extract the file first";
+      command = "unzip -p";
       break;
+    case Archive::k7z:
+      what = "a 7z archive: extract the file first";
+      command = "7z x -so";
+      break;
+    case Archive::kTar:
+      what = "a tar archive: extract the file first";
+      command = "tar -xOf";
+      break;
+    case Archive::kLegacyLz4:
+      what = "lz4 in its legacy format: decompress it first";
+      command = "lz4 -dc";
+      break;
+    case Archive::kNone:
+      return {};
   }
-  return nullptr;
+  bool readable = !in.standard && (in.format == Format::kPlain || archive == Archive::kTar);
+  return std::string("* Error: the input is ") + what + " (" + command + " " +
+         (readable ? shell_word(input_name) : "FILE") + " | molstamp - out.txt).\n";
 }
 
 // Opens input, output and log in that order. Everything that would write
@@ -147,8 +170,11 @@ int open_files(const Options& o, Files& s) {
     fprintf(s.console, "* Error: could not open input file!\n");
     return 2;
   }
-  if (s.in.archive != Archive::kNone) {
-    fputs(archive_refusal(s.in.archive), s.console);
+  if (s.in.archive != Archive::kNone || s.in.utf16) {
+    fputs(s.in.utf16 ? "* Error: the input is UTF-16; convert it to UTF-8 first (iconv -f "
+                       "UTF-16 -t UTF-8)!\n"
+                     : archive_refusal(s.in.archive, s.in, o.input_name).c_str(),
+          s.console);
     fclose(s.in.file);
     return 2;
   }

@@ -37,15 +37,20 @@ size_t read_head(int fd, unsigned char* head, size_t n) {
   return got;
 }
 
-// The archive an input is, by the first bytes of its data: a compressed
-// regular file is decoded as far as it takes, a pipe only as far as the
-// bytes it has already given (head) go.
-Archive archive_in(int fd, const Stream& in, const unsigned char* head, size_t n) {
-  if (in.format == Format::kPlain) return archive_of(head, n);
-  unsigned char data[kArchiveBytes];
-  size_t got =
-      preview_decoded(S_ISREG(in.st.st_mode) ? fd : -1, in.format, head, n, data, sizeof data);
-  return archive_of(data, got);
+// What an input's data is that the tool does not read as lines, an archive
+// or UTF-16 text, by its first bytes: a compressed regular file is decoded
+// as far as it takes, a pipe only as far as the bytes it has already given
+// (head) go.
+void look_at_data(int fd, Stream& in, const unsigned char* head, size_t n) {
+  unsigned char decoded[kArchiveBytes];
+  const unsigned char* data = head;
+  if (in.format != Format::kPlain) {
+    n = preview_decoded(S_ISREG(in.st.st_mode) ? fd : -1, in.format, head, n, decoded,
+                        sizeof decoded);
+    data = decoded;
+  }
+  in.archive = archive_of(data, n);
+  in.utf16 = is_utf16(data, n);
 }
 
 }  // namespace
@@ -68,7 +73,7 @@ bool open_input(const char* name, Stream& in) {
   unsigned char* head = held.get();
   size_t n = read_head(fd, head, kHeadBytes);
   in.format = format_of(head, n);
-  in.archive = archive_in(fd, in, head, n);
+  look_at_data(fd, in, head, n);
   in.fd = fd;
   if (in.format == Format::kPlain && (n == 0 || lseek(fd, -static_cast<off_t>(n), SEEK_CUR) >= 0)) {
     // A plain file that can be rewound goes straight to stdio, as always;

@@ -19,6 +19,7 @@ struct Stream {
   bool created = false;   // output: this run made the file (removed if abandoned)
   Format format = Format::kPlain;
   Archive archive = Archive::kNone;  // input: the archive it is, not to be read as text
+  bool utf16 = false;                // input: UTF-16 text, not to be read as lines
   Encoder* encoder = nullptr;        // output: file's compressor, null when plain
   std::unique_ptr<char[]> buffer;    // stdio's buffers: must outlive file and raw
   std::unique_ptr<char[]> raw_buffer;
@@ -33,8 +34,8 @@ struct Destination {
 
 // Opens name for reading ("-": standard input) with a large buffer,
 // decompressing gzip, zstd, bzip2, xz and lz4 recognised by their first
-// bytes, and sets archive when the data is one. False when it cannot be
-// opened or is a directory.
+// bytes, and sets archive when the data is one and utf16 when it is UTF-16
+// text. False when it cannot be opened or is a directory.
 bool open_input(const char* name, Stream& in);
 
 // True when both are the same file, FIFO or pipe; character devices

@@ -455,6 +455,11 @@ TEST(Codec, RecognisesArchivesByTheirFirstBytes) {
                 "00"s);
   gnu.replace(257, 8, "ustar  \0"s);
   const std::string seven = "7z\xbc\xaf\x27\x1c";
+  const std::string v7 = filter(
+      "{ d=$(mktemp -d) && cat > $d/in.txt && tar --format=v7 -C $d -cf - in.txt && rm -r $d; }",
+      "InChI=1S/H2O/h1H2\n");
+  std::string v7_changed = v7;
+  v7_changed[1] = 'N';
   struct Case {
     const char* name;
     std::string data;
@@ -473,6 +478,9 @@ TEST(Codec, RecognisesArchivesByTheirFirstBytes) {
       {"legacy lz4 magic cut", "\x02\x21\x4c", Archive::kNone},
       {"POSIX tar", posix, Archive::kTar},
       {"GNU tar", gnu, Archive::kTar},
+      {"V7 tar, no mark: its checksum", v7, Archive::kTar},
+      {"V7 tar, a byte of its name changed", v7_changed, Archive::kNone},
+      {"V7 tar cut inside its header", v7.substr(0, 511), Archive::kNone},
       {"tar header cut before its mark ends", posix.substr(0, 261), Archive::kNone},
       {"the mark a byte early", posix.substr(1), Archive::kNone},
       {"text", sample_text(1000), Archive::kNone},

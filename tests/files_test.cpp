@@ -22,9 +22,16 @@ std::vector<std::pair<std::string, std::string>> make_archives() {
   shell(dir, "bzip2 -c in.tar > in.tar.bz2 && lz4 -q -c in.tar > in.tar.lz4");
   shell(dir, "lz4 -q -l -c in.txt > legacy.lz4");
   shell(dir, "zip -q empty.zip in.txt && zip -q -d empty.zip in.txt");
+  shell(dir, "gzip -c in.zip > in.zip.gz && cp in.zip \"my data's.zip\"");
+  shell(dir, "tar --format=v7 -cf v7.tar in.txt");
+  shell(dir, "printf '\\377\\376I\\0n\\0C\\0h\\0I\\0\\r\\0\\n\\0' > utf16le.txt");
+  shell(dir, "printf '\\376\\377\\0I\\0n\\0C\\0h\\0I' > utf16be.txt");
+  shell(dir, "gzip -c utf16le.txt > utf16le.txt.gz");
   std::vector<std::pair<std::string, std::string>> archives;
-  for (const char* name : {"in.zip", "empty.zip", "in.7z", "in.tar", "in.tar.gz", "in.tar.xz",
-                           "in.tar.zst", "in.tar.bz2", "in.tar.lz4", "legacy.lz4"})
+  for (const char* name :
+       {"in.zip", "empty.zip", "in.7z", "in.tar", "in.tar.gz", "in.tar.xz", "in.tar.zst",
+        "in.tar.bz2", "in.tar.lz4", "legacy.lz4", "in.zip.gz", "my data's.zip", "utf16le.txt",
+        "utf16be.txt", "utf16le.txt.gz", "v7.tar"})
     archives.emplace_back(name, read_file(dir / name));
   return archives;
 }
@@ -40,12 +47,20 @@ TEST(Files, RefusesBadCommandLinesAndUnopenableFiles) {
   const std::string zip =
       "* Error: the input is a zip archive: extract the file first "
       "(unzip -p in.zip | molstamp - out.txt).\n";
+  auto zip_in = [](const std::string& input) {
+    return "* Error: the input is a zip archive: extract the file first (unzip -p " + input +
+           " | molstamp - out.txt).\n";
+  };
+  const std::string utf16 =
+      "* Error: the input is UTF-16; convert it to UTF-8 first (iconv -f UTF-16 -t UTF-8)!\n";
   const std::string seven =
       "* Error: the input is a 7z archive: extract the file first "
       "(7z x -so in.7z | molstamp - out.txt).\n";
-  const std::string tar =
-      "* Error: the input is a tar archive: extract the file first "
-      "(tar -xOf in.tar | molstamp - out.txt).\n";
+  // The command names the real input where it can read it as it is.
+  auto tar = [](const std::string& input) {
+    return "* Error: the input is a tar archive: extract the file first (tar -xOf " + input +
+           " | molstamp - out.txt).\n";
+  };
   auto piped = [](const std::string& name) {
     Env e = from(name);
     e.stdin_pipe = true;
@@ -85,22 +100,31 @@ TEST(Files, RefusesBadCommandLinesAndUnopenableFiles) {
       {{"sub", "kept.txt"}, 2, "* Error: could not open input file!\n"},
       // An archive is refused as the input is opened, whatever its name.
       {{"in.zip", "kept.txt"}, 2, zip},
-      {{"empty.zip", "out.txt"}, 2, zip},
+      {{"empty.zip", "out.txt"}, 2, zip_in("empty.zip")},
       {{"in.7z", "kept.txt", "log.txt"}, 2, seven},
-      {{"in.tar", "kept.txt"}, 2, tar},
-      {{"in.tar.gz", "kept.txt"}, 2, tar},
-      {{"in.tar.xz", "out.txt"}, 2, tar},
-      {{"in.tar.zst", "out.txt"}, 2, tar},
-      {{"in.tar.bz2", "out.txt"}, 2, tar},
-      {{"in.tar.lz4", "kept.txt"}, 2, tar},
-      {{"-", "kept.txt"}, 2, tar, piped("in.tar")},
-      {{"-", "out.txt"}, 2, tar, piped("in.tar.gz")},
-      {{"-j2", "-", "kept.txt"}, 2, zip, piped("in.zip")},
+      {{"in.tar", "kept.txt"}, 2, tar("in.tar")},
+      {{"in.tar.gz", "kept.txt"}, 2, tar("in.tar.gz")},
+      {{"in.tar.xz", "out.txt"}, 2, tar("in.tar.xz")},
+      {{"in.tar.zst", "out.txt"}, 2, tar("in.tar.zst")},
+      {{"in.tar.bz2", "out.txt"}, 2, tar("in.tar.bz2")},
+      {{"in.tar.lz4", "kept.txt"}, 2, tar("in.tar.lz4")},
+      {{"v7.tar", "kept.txt"}, 2, tar("v7.tar")},
+      {{"-", "kept.txt"}, 2, tar("FILE"), piped("in.tar")},
+      {{"-", "out.txt"}, 2, tar("FILE"), piped("in.tar.gz")},
+      {{"-j2", "-", "kept.txt"}, 2, zip_in("FILE"), piped("in.zip")},
+      // A zip inside gzip: unzip cannot read the file as it is.
+      {{"in.zip.gz", "kept.txt"}, 2, zip_in("FILE")},
+      {{"my data's.zip", "kept.txt"}, 2, zip_in("'my data'\\''s.zip'")},
+      // UTF-16 text (PowerShell 5's >, Notepad's "Unicode") is refused too.
+      {{"utf16le.txt", "kept.txt"}, 2, utf16},
+      {{"-j2", "utf16be.txt", "kept.txt"}, 2, utf16},
+      {{"utf16le.txt.gz", "out.txt"}, 2, utf16},
+      {{"-", "kept.txt"}, 2, utf16, piped("utf16le.txt")},
       // Neither is lz4's legacy format read as text: it is refused too.
       {{"legacy.lz4", "kept.txt"},
        2,
        "* Error: the input is lz4 in its legacy format: decompress it first "
-       "(lz4 -dc in.lz4 | molstamp - out.txt).\n"},
+       "(lz4 -dc legacy.lz4 | molstamp - out.txt).\n"},
   };
   const auto archives = make_archives();
   for (const Case& c : cases) {
@@ -199,7 +223,7 @@ TEST(Files, StandardStreamsAndHelp) {
        2,
        "",
        "* Error: the input is a zip archive: extract the file first "
-       "(unzip -p in.zip | molstamp - out.txt).\n",
+       "(unzip -p FILE | molstamp - out.txt).\n",
        "",
        ""},
       // A console that cannot be written is a failed run.
