@@ -599,6 +599,17 @@ TEST(Run, CsvTables) {
        "line\tverdict\tstored_key\tcomputed_key\tinchi\n3\tdiffers\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\t"
        "VNWKTOKETHGBQD-UHFFFAOYSA-N\t" +
            kMethane + "\n"},
+      // A byte order mark before a quoted first field: two records, not three.
+      {{"-n", "-d", ",", "-t", "2", "bom.csv", "out.csv"},
+       0,
+       summary(2, 2, 0),
+       "XLYOFNOQVPJJNP-UHFFFAOYSA-N\nVNWKTOKETHGBQD-UHFFFAOYSA-N\n"},
+      // Text after a closing quote is plain: the records stay apart.
+      {{"-d", ",", "-t", "2", "after.csv", "out.csv"},
+       0,
+       summary(2, 2, 0),
+       "1,\"" + kWater + "\" ,XLYOFNOQVPJJNP-UHFFFAOYSA-N\n2,\"" + kMethane +
+           "\",VNWKTOKETHGBQD-UHFFFAOYSA-N\n"},
       {{"-d", ",", "-t", "2", "open.csv", "out.csv"},
        5,
        "\n* Error: the input ends inside a quoted field that begins in line #2!" + summary(2, 2, 0),
@@ -614,6 +625,9 @@ TEST(Run, CsvTables) {
       write_file(dir / "in.csv", csv);
       write_file(dir / "stored.csv", stored);
       write_file(dir / "open.csv", "1," + kWater + "\n2,\"" + ethanol + "\nmore\n");
+      write_file(dir / "bom.csv",
+                 "\xef\xbb\xbf\"water\nliquid\"," + kWater + ",x\nmethane," + kMethane + ",y\n");
+      write_file(dir / "after.csv", "1,\"" + kWater + "\" \n2,\"" + kMethane + "\"\n");
       Outcome o = dir.run(args);
       EXPECT_EQ(o.status, c.status);
       EXPECT_EQ(o.console(), c.console);
