@@ -74,10 +74,11 @@ TEST(Run, EmptyInputGivesEmptyOutput) {
   EXPECT_TRUE(fs::exists(dir / "out.txt"));
   EXPECT_EQ(read_file(dir / "out.txt"), "");
 }
-// Starts the tool in dir with args and its standard output on a
-// pseudo-terminal in raw mode (the bytes as written); returns its pid, and
-// the terminal's other side in master.
-pid_t start_on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& master) {
+// Starts the tool in dir with args and its standard output (and standard
+// error with log_too) on a pseudo-terminal in raw mode (the bytes as
+// written); returns its pid, and the terminal's other side in master.
+pid_t start_on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& master,
+                          bool log_too = false) {
   master = posix_openpt(O_RDWR | O_NOCTTY);
   EXPECT_GE(master, 0);
   EXPECT_EQ(grantpt(master), 0);
@@ -94,7 +95,7 @@ pid_t start_on_a_terminal(const Scratch& dir, const std::vector<std::string>& ar
     tcsetattr(tty, TCSANOW, &raw);
     dup2(null, 0);
     dup2(tty, 1);
-    dup2(null, 2);
+    dup2(log_too ? tty : null, 2);
     dir.exec_tool(args);
   }
   return pid;
@@ -138,11 +139,12 @@ TEST(Run, ProgressShowsAtOnceOnATerminal) {
     progress_shows_at_once(jobs);
   }
 }
-// Runs args with standard output on a pseudo-terminal; returns what it
-// showed there, and the exit status.
-std::string on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& status) {
+// Runs args with standard output (and standard error with log_too) on a
+// pseudo-terminal; returns what it showed there, and the exit status.
+std::string on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& status,
+                          bool log_too = false) {
   int master = -1;
-  pid_t pid = start_on_a_terminal(dir, args, master);
+  pid_t pid = start_on_a_terminal(dir, args, master, log_too);
   std::string shown;
   for (;;) {
     pollfd ready{master, POLLIN, 0};
@@ -193,6 +195,49 @@ TEST(Run, TerminalProgressShowsRateShareAndTimeLeft) {
     EXPECT_TRUE(std::regex_match(prints.back(), m, form));
     EXPECT_EQ(m[1], "400000");
     EXPECT_LE(prints.size(), 2 + static_cast<size_t>(seconds * 10 * 1.5)) << seconds;
+  }
+}
+
+// A warning or an error that goes to the terminal the progress shows on
+// starts on a cleared line, not over what the last print leaves there; a
+// log off that terminal leaves the prints as they were.
+TEST(Run, MessagesOnATerminalClearTheProgressLine) {
+  struct Case {
+    std::vector<std::string> args;
+    bool log_on_terminal;
+    std::string message;  // shown right after the clear; empty: no clear shown
+  };
+  const std::string warning = "Warning: could not compute InChIKey for the line #5201 ";
+  const std::string unclosed = "\n* Error: the input ends inside a quoted field";
+  const Case cases[] = {
+      {{"-j1", "in.txt", "out.txt"}, true, warning},
+      {{"-j2", "in.txt", "out.txt"}, true, warning},
+      {{"-j1", "in.txt", "out.txt"}, false, ""},
+      {{"-j2", "in.txt", "out.txt", "log.txt"}, true, ""},
+      {{"-j1", "-d,", "-t2", "open.csv", "out.txt"}, false, unclosed},
+      {{"-j2", "-d,", "-t2", "open.csv", "out.txt"}, false, unclosed},
+  };
+  Scratch dir;
+  std::string lines;
+  for (int i = 0; i < 5200; ++i) lines += kBenzene + "\n";
+  // Line 5201: a key the library refuses with a status that is logged.
+  write_file(dir / "in.txt", lines + kBenzene + "/p\nx\n");
+  std::string csv;
+  for (int i = 0; i < 12000; ++i) csv += std::to_string(i) + ",x\n";
+  write_file(dir / "open.csv", csv + "1,\"open");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    int status = -1;
+    std::string shown = on_a_terminal(dir, c.args, status, c.log_on_terminal);
+    EXPECT_EQ(status, c.message == unclosed ? 5 : 0);
+    if (c.message.empty()) {
+      EXPECT_EQ(shown.find("\033[K"), std::string::npos) << testing::PrintToString(shown);
+    } else {
+      size_t at = shown.find("\r\033[K" + c.message);
+      EXPECT_NE(at, std::string::npos) << testing::PrintToString(shown);
+      // Nor does a print come after it, over it: this input has none left.
+      EXPECT_EQ(shown.find("lines/s", at), std::string::npos) << testing::PrintToString(shown);
+    }
   }
 }
 
