@@ -198,6 +198,47 @@ TEST(Run, TerminalProgressShowsRateShareAndTimeLeft) {
   }
 }
 
+// The last print before the summary says that the whole input is read and no
+// time is left: 100.0 %, 0 s. Its output, a FIFO read slowly, makes the run
+// last long enough that the time taken could not pass for the time left.
+TEST(Run, TerminalProgressEndsAtTheWholeInputAndNoTimeLeft) {
+  Scratch dir;
+  std::string text;
+  for (int i = 0; i < 400'000; ++i) text += i % 2 ? "x\n" : "y\r\n";
+  write_file(dir / "in.txt", text);
+  const std::string fifo = (dir / "out.fifo").string();
+  for (const char* jobs : {"-j1", "-j2"}) {
+    SCOPED_TRACE(jobs);
+    fs::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pid_t reader = fork();
+    if (reader == 0) {
+      int fd = open(fifo.c_str(), O_RDONLY);
+      char chunk[16384];
+      while (fd >= 0 && read(fd, chunk, sizeof chunk) > 0) usleep(40'000);
+      _exit(0);
+    }
+    int status = -1;
+    std::string shown = on_a_terminal(dir, {jobs, "in.txt", "out.fifo"}, status);
+    // A reader still waiting for a writer that never came gets its end.
+    int unblock = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (unblock >= 0) close(unblock);
+    waitpid(reader, nullptr, 0);
+    EXPECT_EQ(status, 0);
+    size_t summary_at = shown.find("\nCompleted processing of 400000 lines.");
+    ASSERT_NE(summary_at, std::string::npos) << shown;
+    std::string prints = shown.substr(0, summary_at);
+    ASSERT_FALSE(prints.empty());
+    prints.pop_back();  // the last print's carriage return
+    std::string last = prints.substr(prints.rfind('\r') + 1);
+    static const std::regex form("400000 lines, ([0-9]+) lines/s, 100\\.0 %, 0 s left +");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(last, m, form)) << testing::PrintToString(last);
+    // Else this run could not tell the time taken from the time left.
+    EXPECT_GT(400000 / std::stod(m[1]), 0.5) << "the slow reader did not hold the run back";
+  }
+}
+
 // A warning or an error that goes to the terminal the progress shows on
 // starts on a cleared line, not over what the last print leaves there; a
 // log off that terminal leaves the prints as they were.
@@ -322,8 +363,12 @@ TEST(Run, IncompleteRunsFailWithStatus5) {
   };
   const std::string no_write = "* Error: could not write output file!\n";
   const std::string no_log = "* Error: could not write log file!\n";
+  const std::string nci = MOLSTAMP_SOURCE_DIR "/bench/data/nci-5k.inchi";
   const Case cases[] = {
       {{"in.txt", "/dev/full"}, kMixedSummary + no_write, ""},
+      // The first checkpoint, after 256 KiB of input, stops it, whatever the threads.
+      {{"-j1", nci, "/dev/full"}, summary(3236, 3236, 0) + no_write, ""},
+      {{"-j2", nci, "/dev/full"}, summary(3236, 3236, 0) + no_write, ""},
       {{"-n", "in.txt", "/dev/full"}, kMixedSummary + no_write, ""},
       {{"in.txt", "out.txt", "/dev/full"}, kMixedSummary + no_log, kMixedOutput},
       {{"in.txt", "/dev/full", "/dev/full"}, kMixedSummary + no_write + no_log, ""},
