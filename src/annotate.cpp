@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "check.h"
+#include "progress.h"
 #include "record_scanner.h"
 
 void add_counts(Counts& to, const Counts& from) {
@@ -83,6 +84,7 @@ void log_failure(const Annotator& a, int status, int64_t number) {
   const char* reason = "(unresolved program error)\n";
   if (status == kKeyOutOfMemory) reason = "(not enough memory to treat the string)\n";
   if (status == 5) reason = "(detected error in flag character)\n";
+  if (a.progress != nullptr) clear_progress(*a.progress, a.log);
   fprintf(a.log, "Warning: could not compute InChIKey for the line #%" PRId64 " %s", number,
           reason);
 }

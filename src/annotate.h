@@ -28,6 +28,8 @@ struct LineFormat {
   char delimiter = '\t';   // tables: between fields; any other than TAB makes them CSV
 };
 
+struct Progress;
+
 // What an annotator counted.
 struct Counts {
   int64_t added = 0;    // keys the library gave
@@ -57,6 +59,7 @@ struct Annotator {
   LineFormat format;
   KeyFunction compute = library_key;
   FILE* log = nullptr;
+  Progress* progress = nullptr;  // the serial road's, cleared before a warning; null in workers
   // Parallel runs: a key call out of memory ends the run (the serial run,
   // with the address space to itself, would not have run out) instead of
   // giving a warning the serial run would not give.
@@ -117,7 +120,7 @@ int key_status(Annotator& a, char* begin, char* end);
 
 // Warns on a.log of a key call that failed, naming the line, but for empty
 // input and a wrong prefix (statuses 2 and 3), which are expected on loosely
-// filtered files.
+// filtered files; a progress print on the log's terminal is cleared first.
 void log_failure(const Annotator& a, int status, int64_t number);
 
 #endif

@@ -31,7 +31,16 @@ size_t address_space_in_use() {
   return known ? pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 1024 * kMiB;
 }
 
+// Caps glibc's malloc arenas at `arenas` beside the main one.
+void cap_arenas(size_t arenas) { mallopt(M_ARENA_MAX, static_cast<int>(arenas + 1)); }
+
 }  // namespace
+
+unsigned workers_that_fit(size_t room, size_t thread_bytes, unsigned requested) {
+  size_t threads = room / thread_bytes;  // the writer among them
+  if (threads > requested) return requested;
+  return static_cast<unsigned>(threads > 0 ? threads - 1 : 0);
+}
 
 // Under an address-space limit (ulimit -v, as cluster schedulers set), every
 // thread that calls malloc would get its own 64 MiB arena, and the library
@@ -46,9 +55,7 @@ unsigned affordable_workers(unsigned requested) {
   if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return requested;
   size_t used = address_space_in_use() + kSerialReserve;
   size_t room = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
-  size_t threads = room / kThreadBytes;  // the writer among them
-  unsigned workers =
-      threads > requested ? requested : static_cast<unsigned>(threads > 0 ? threads - 1 : 0);
+  unsigned workers = workers_that_fit(room, kThreadBytes, requested);
   if (workers < 2) return 0;
   size_t left = room - (workers + 1) * kThreadBytes;
   auto cores = static_cast<size_t>(sysconf(_SC_NPROCESSORS_ONLN));
@@ -56,7 +63,7 @@ unsigned affordable_workers(unsigned requested) {
   if (arenas > workers) arenas = workers;
   if (arenas > cores) arenas = cores;
   if (arenas == 0) return 0;
-  mallopt(M_ARENA_MAX, static_cast<int>(arenas + 1));
+  cap_arenas(arenas);
   return workers;
 }
 

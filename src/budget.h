@@ -5,11 +5,17 @@
 
 #include <pthread.h>
 
+#include <cstddef>
+
 // How many workers, at most `requested`, fit beside one more thread and a
 // serial run's reserve in the address space left under RLIMIT_AS, with the
 // malloc arenas capped to match; 0 (go serial) when fewer than two fit or no
 // arena beside the main one does. Without a limit, `requested`.
 unsigned affordable_workers(unsigned requested);
+
+// How many workers, at most `requested`, fit with one more thread in `room`
+// bytes when each thread costs thread_bytes; 0 when not even one does.
+unsigned workers_that_fit(size_t room, size_t thread_bytes, unsigned requested);
 
 // Starts a thread running body(arg) on a stack of the size the budget
 // counts; false when it cannot start.

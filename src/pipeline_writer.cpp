@@ -75,6 +75,7 @@ bool bring_block(Pipeline& p, Slot& slot) {
   size_t out_at = 0, log_at = 0;
   auto bring_to = [&](size_t out_offset, size_t log_offset) {
     if (!packed) fwrite_unlocked(slot.out.data() + out_at, 1, out_offset - out_at, r.raw);
+    if (log_offset > log_at) clear_progress(*r.progress, a.log);
     fwrite(slot.log.data() + log_at, 1, log_offset - log_at, a.log);
     out_at = out_offset;
     log_at = log_offset;

@@ -3,6 +3,7 @@
 // to about ten prints a second.
 #include "progress.h"
 
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -57,12 +58,20 @@ void show(Progress& p, int64_t lines, double at) {
   p.unshown = 0;
 }
 
+// True when b is the terminal a is on.
+bool same_terminal(FILE* a, FILE* b) {
+  struct stat sa, sb;
+  return a == b || (isatty(fileno(b)) != 0 && fstat(fileno(a), &sa) == 0 &&
+                    fstat(fileno(b), &sb) == 0 && sa.st_rdev == sb.st_rdev);
+}
+
 }  // namespace
 
-Progress start_progress(FILE* console, int fd, uint64_t size) {
+Progress start_progress(FILE* console, FILE* log, int fd, uint64_t size) {
   Progress p;
   p.console = console;
   p.terminal = isatty(fileno(console)) != 0;
+  p.log_on_terminal = p.terminal && same_terminal(console, log);
   p.input_fd = fd;
   p.input_size = size;
   p.start = p.terminal ? now() : 0;
@@ -85,4 +94,11 @@ void print_progress(Progress& p, int64_t lines) {
 
 void end_progress(Progress& p) {
   if (p.terminal && p.unshown > 0) show(p, p.unshown, now());
+}
+
+void clear_progress(Progress& p, FILE* to) {
+  if (p.width == 0 || (to != p.console && !p.log_on_terminal)) return;
+  fputs("\r\033[K", p.console);
+  fflush(p.console);
+  p.width = 0;
 }

@@ -65,6 +65,9 @@ void annotate_serially(RunState& s) {
 int finish(RunState& s) {
   FILE* console = s.files.console;
   int status = 0;
+  // The last count before any message, which then starts on a clear line.
+  end_progress(s.progress);
+  if (s.read_error != kReadOk || s.annotator.out_of_memory) clear_progress(s.progress, console);
   if (s.read_error == kReadTooLong) {
     fprintf(console, "\n* Error: could not process line %" PRId64 " (too long).", s.road.lines + 1);
     status = 5;
@@ -88,11 +91,13 @@ int finish(RunState& s) {
     end_lines(s.annotator, s.road.lines, input_complete(s.read_error), s.road.out);
   const Counts& c = s.annotator.counts;
   int64_t checked = c.agree + c.differ + c.missing + c.failed;
-  if (s.options.check && checked == 0) fprintf(console, "\n* Warning: no InChI to check!");
+  if (s.options.check && checked == 0) {
+    clear_progress(s.progress, console);
+    fprintf(console, "\n* Warning: no InChI to check!");
+  }
   // A check that finds a wrong or missing key, or nothing to check, fails.
   if (s.options.check && status == 0 && checked != c.agree) status = 6;
   if (s.options.check && status == 0 && checked == 0) status = 6;
-  end_progress(s.progress);
   if (status != 0 && s.progress.terminal) fflush(console);
   fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.road.lines);
   if (s.options.check) {
@@ -125,7 +130,8 @@ void annotate(RunState& s) {
       LineFormat{o.no_copy, o.table_field, o.header, o.check, o.key_field, o.delimiter};
   s.annotator.log = f.log;
   uint64_t size = S_ISREG(f.in.st.st_mode) ? static_cast<uint64_t>(f.in.st.st_size) : 0;
-  s.progress = start_progress(f.console, f.in.fd, size);
+  s.progress = start_progress(f.console, f.log, f.in.fd, size);
+  s.annotator.progress = &s.progress;
   s.road = Road{&s.annotator, f.out.file, f.out.encoder, f.out.raw, &s.progress};
   fprintf(f.log, "Processing '%s'...\n", o.input_name);
   s.start = std::time(nullptr);

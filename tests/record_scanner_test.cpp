@@ -131,6 +131,9 @@ TEST(RecordScanner, FieldsLoseTheirQuotesAndNothingElse) {
       {"\"open, to the end", 1, "open, to the end"},
       {"1,\"line\nbreak\"", 2, "line\nbreak"},
       {"1,\"a\"\"\",2", 2, "a\""},
+      // A doubled quote, then the delimiter, inside the quotes.
+      {"1,\"a \"\"b\"\",c\",InChI=1S/H2O/h1H2", 2, "a \"b\",c"},
+      {"1,\"a \"\"b\"\",c\",InChI=1S/H2O/h1H2", 3, "InChI=1S/H2O/h1H2"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.record) + " field " + std::to_string(c.field));

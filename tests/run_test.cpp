@@ -74,10 +74,11 @@ TEST(Run, EmptyInputGivesEmptyOutput) {
   EXPECT_TRUE(fs::exists(dir / "out.txt"));
   EXPECT_EQ(read_file(dir / "out.txt"), "");
 }
-// Starts the tool in dir with args and its standard output on a
-// pseudo-terminal in raw mode (the bytes as written); returns its pid, and
-// the terminal's other side in master.
-pid_t start_on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& master) {
+// Starts the tool in dir with args and its standard output (and standard
+// error with log_too) on a pseudo-terminal in raw mode (the bytes as
+// written); returns its pid, and the terminal's other side in master.
+pid_t start_on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& master,
+                          bool log_too = false) {
   master = posix_openpt(O_RDWR | O_NOCTTY);
   EXPECT_GE(master, 0);
   EXPECT_EQ(grantpt(master), 0);
@@ -94,7 +95,7 @@ pid_t start_on_a_terminal(const Scratch& dir, const std::vector<std::string>& ar
     tcsetattr(tty, TCSANOW, &raw);
     dup2(null, 0);
     dup2(tty, 1);
-    dup2(null, 2);
+    dup2(log_too ? tty : null, 2);
     dir.exec_tool(args);
   }
   return pid;
@@ -138,11 +139,12 @@ TEST(Run, ProgressShowsAtOnceOnATerminal) {
     progress_shows_at_once(jobs);
   }
 }
-// Runs args with standard output on a pseudo-terminal; returns what it
-// showed there, and the exit status.
-std::string on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& status) {
+// Runs args with standard output (and standard error with log_too) on a
+// pseudo-terminal; returns what it showed there, and the exit status.
+std::string on_a_terminal(const Scratch& dir, const std::vector<std::string>& args, int& status,
+                          bool log_too = false) {
   int master = -1;
-  pid_t pid = start_on_a_terminal(dir, args, master);
+  pid_t pid = start_on_a_terminal(dir, args, master, log_too);
   std::string shown;
   for (;;) {
     pollfd ready{master, POLLIN, 0};
@@ -193,6 +195,90 @@ TEST(Run, TerminalProgressShowsRateShareAndTimeLeft) {
     EXPECT_TRUE(std::regex_match(prints.back(), m, form));
     EXPECT_EQ(m[1], "400000");
     EXPECT_LE(prints.size(), 2 + static_cast<size_t>(seconds * 10 * 1.5)) << seconds;
+  }
+}
+
+// The last print before the summary says that the whole input is read and no
+// time is left: 100.0 %, 0 s. Its output, a FIFO read slowly, makes the run
+// last long enough that the time taken could not pass for the time left.
+TEST(Run, TerminalProgressEndsAtTheWholeInputAndNoTimeLeft) {
+  Scratch dir;
+  std::string text;
+  for (int i = 0; i < 400'000; ++i) text += i % 2 ? "x\n" : "y\r\n";
+  write_file(dir / "in.txt", text);
+  const std::string fifo = (dir / "out.fifo").string();
+  for (const char* jobs : {"-j1", "-j2"}) {
+    SCOPED_TRACE(jobs);
+    fs::remove(fifo);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    pid_t reader = fork();
+    if (reader == 0) {
+      int fd = open(fifo.c_str(), O_RDONLY);
+      char chunk[16384];
+      while (fd >= 0 && read(fd, chunk, sizeof chunk) > 0) usleep(40'000);
+      _exit(0);
+    }
+    int status = -1;
+    std::string shown = on_a_terminal(dir, {jobs, "in.txt", "out.fifo"}, status);
+    // A reader still waiting for a writer that never came gets its end.
+    int unblock = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (unblock >= 0) close(unblock);
+    waitpid(reader, nullptr, 0);
+    EXPECT_EQ(status, 0);
+    size_t summary_at = shown.find("\nCompleted processing of 400000 lines.");
+    ASSERT_NE(summary_at, std::string::npos) << shown;
+    std::string prints = shown.substr(0, summary_at);
+    ASSERT_FALSE(prints.empty());
+    prints.pop_back();  // the last print's carriage return
+    std::string last = prints.substr(prints.rfind('\r') + 1);
+    static const std::regex form("400000 lines, ([0-9]+) lines/s, 100\\.0 %, 0 s left +");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(last, m, form)) << testing::PrintToString(last);
+    // Else this run could not tell the time taken from the time left.
+    EXPECT_GT(400000 / std::stod(m[1]), 0.5) << "the slow reader did not hold the run back";
+  }
+}
+
+// A warning or an error that goes to the terminal the progress shows on
+// starts on a cleared line, not over what the last print leaves there; a
+// log off that terminal leaves the prints as they were.
+TEST(Run, MessagesOnATerminalClearTheProgressLine) {
+  struct Case {
+    std::vector<std::string> args;
+    bool log_on_terminal;
+    std::string message;  // shown right after the clear; empty: no clear shown
+  };
+  const std::string warning = "Warning: could not compute InChIKey for the line #5201 ";
+  const std::string unclosed = "\n* Error: the input ends inside a quoted field";
+  const Case cases[] = {
+      {{"-j1", "in.txt", "out.txt"}, true, warning},
+      {{"-j2", "in.txt", "out.txt"}, true, warning},
+      {{"-j1", "in.txt", "out.txt"}, false, ""},
+      {{"-j2", "in.txt", "out.txt", "log.txt"}, true, ""},
+      {{"-j1", "-d,", "-t2", "open.csv", "out.txt"}, false, unclosed},
+      {{"-j2", "-d,", "-t2", "open.csv", "out.txt"}, false, unclosed},
+  };
+  Scratch dir;
+  std::string lines;
+  for (int i = 0; i < 5200; ++i) lines += kBenzene + "\n";
+  // Line 5201: a key the library refuses with a status that is logged.
+  write_file(dir / "in.txt", lines + kBenzene + "/p\nx\n");
+  std::string csv;
+  for (int i = 0; i < 12000; ++i) csv += std::to_string(i) + ",x\n";
+  write_file(dir / "open.csv", csv + "1,\"open");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    int status = -1;
+    std::string shown = on_a_terminal(dir, c.args, status, c.log_on_terminal);
+    EXPECT_EQ(status, c.message == unclosed ? 5 : 0);
+    if (c.message.empty()) {
+      EXPECT_EQ(shown.find("\033[K"), std::string::npos) << testing::PrintToString(shown);
+    } else {
+      size_t at = shown.find("\r\033[K" + c.message);
+      EXPECT_NE(at, std::string::npos) << testing::PrintToString(shown);
+      // Nor does a print come after it, over it: this input has none left.
+      EXPECT_EQ(shown.find("lines/s", at), std::string::npos) << testing::PrintToString(shown);
+    }
   }
 }
 
@@ -277,8 +363,12 @@ TEST(Run, IncompleteRunsFailWithStatus5) {
   };
   const std::string no_write = "* Error: could not write output file!\n";
   const std::string no_log = "* Error: could not write log file!\n";
+  const std::string nci = MOLSTAMP_SOURCE_DIR "/bench/data/nci-5k.inchi";
   const Case cases[] = {
       {{"in.txt", "/dev/full"}, kMixedSummary + no_write, ""},
+      // The first checkpoint, after 256 KiB of input, stops it, whatever the threads.
+      {{"-j1", nci, "/dev/full"}, summary(3236, 3236, 0) + no_write, ""},
+      {{"-j2", nci, "/dev/full"}, summary(3236, 3236, 0) + no_write, ""},
       {{"-n", "in.txt", "/dev/full"}, kMixedSummary + no_write, ""},
       {{"in.txt", "out.txt", "/dev/full"}, kMixedSummary + no_log, kMixedOutput},
       {{"in.txt", "/dev/full", "/dev/full"}, kMixedSummary + no_write + no_log, ""},
