@@ -178,14 +178,18 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
   return out;
 }
 
-// In the child: the tool's signals as a shell would give them, not the ones
-// Python ignores (SIGPIPE, SIGXFSZ) or catches (SIGINT), as subprocess does.
+// In the child: the tool's signals as a shell would give them: those Python
+// catches (SIGINT) back to their defaults, and SIGXFSZ, which Python ignores
+// for itself, as subprocess does. SIGPIPE stays as the interpreter has it:
+// Python ignores it whatever it inherited, and ignored, a closed pipe ends the
+// tool with its own status (5) as under `trap '' PIPE`, where a reset one
+// would kill it (141) even there; a program that set SIG_DFL keeps that.
 void default_signals() {
   for (int sig = 1; sig < NSIG; ++sig) {
     struct sigaction action;
     if (sigaction(sig, nullptr, &action) != 0) continue;
     bool caught = action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
-    if (caught || sig == SIGPIPE || sig == SIGXFSZ) signal(sig, SIG_DFL);
+    if (caught || sig == SIGXFSZ) signal(sig, SIG_DFL);
   }
   sigset_t none;
   sigemptyset(&none);
@@ -273,6 +277,8 @@ inchikeys.)");
   m.def("run", &run, py::arg("argv"),
         R"(Runs the molstamp tool with the arguments argv (a list of bytes or str,
 without the program name) in a child process and returns its exit status
-(128 + the signal when one killed it). Its output goes to file descriptors
-1 and 2; Python's own streams are left as they were. Use molstamp.main.)");
+(128 + the signal when one killed it). SIGPIPE stays as the interpreter has
+it: ignored, so a closed pipe ends the tool with status 5. Its output goes to
+file descriptors 1 and 2; Python's own streams are left as they were. Use
+molstamp.main.)");
 }
