@@ -35,19 +35,48 @@ struct Strings {
   std::vector<size_t> bytes;
 };
 
-// pandas' missing values: None and float NaN in an object column, and, when
-// pandas is loaded, pd.NA (its string columns) and pd.NaT.
+// A new reference to module.name when the caller has imported module (it is
+// never imported here), else null with no error set.
+PyObject* loaded_attribute(const char* module, const char* name) {
+  PyObject* loaded = PyDict_GetItemString(PyImport_GetModuleDict(), module);
+  if (loaded == nullptr) return nullptr;
+  PyObject* attribute = PyObject_GetAttrString(loaded, name);
+  if (attribute == nullptr) PyErr_Clear();
+  return attribute;
+}
+
+// Whether o is an instance of module.name, false when module is not loaded.
+bool is_loaded_instance(PyObject* o, const char* module, const char* name) {
+  PyObject* type = loaded_attribute(module, name);
+  if (type == nullptr) return false;
+  int is = PyObject_IsInstance(o, type);
+  Py_DECREF(type);
+  if (is < 0) PyErr_Clear();
+  return is == 1;
+}
+
+// Whether o is a NaN of NumPy's floating types: float64 is a float, but
+// float16, float32 and longdouble are not.
+bool is_numpy_nan(PyObject* o) {
+  if (!is_loaded_instance(o, "numpy", "floating")) return false;
+  double value = PyFloat_AsDouble(o);
+  if (value == -1.0 && PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return std::isnan(value);
+}
+
+// pandas' missing values: None and float NaN (NumPy's too) in an object
+// column, and, when pandas is loaded, pd.NA (its string columns) and pd.NaT.
 bool is_missing(PyObject* o) {
   if (o == Py_None || (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o)))) return true;
-  // Looked up only for an object that is neither str nor bytes nor None, and
-  // only when the caller has imported pandas: it is never imported here.
-  PyObject* pandas = PyDict_GetItemString(PyImport_GetModuleDict(), "pandas");
-  if (pandas == nullptr) return false;
+  // Looked up only for an object that is neither str nor bytes nor None.
+  if (is_numpy_nan(o)) return true;
   for (const char* name : {"NA", "NaT"}) {
-    PyObject* missing = PyObject_GetAttrString(pandas, name);
+    PyObject* missing = loaded_attribute("pandas", name);
     bool same = missing == o;
     Py_XDECREF(missing);
-    if (missing == nullptr) PyErr_Clear();
     if (same) return true;
   }
   return false;
@@ -86,6 +115,9 @@ Strings read_strings(py::handle iterable, const char* what) {
   // A string is iterable too, by characters: surely not what was meant.
   if (PyUnicode_Check(o) || PyBytes_Check(o))
     throw py::type_error(std::string(what) + ": expected an iterable of strings, got one string");
+  // A DataFrame iterates over its column names.
+  if (is_loaded_instance(o, "pandas", "DataFrame"))
+    throw py::type_error("a DataFrame: pass one column, e.g. df['inchi']");
   Strings s;
   s.items = py::reinterpret_steal<py::object>(PySequence_Tuple(o));
   if (!s.items) throw py::error_already_set();

@@ -21,6 +21,10 @@ ITEM_CASES = {
     "str and bytes": (lambda a, b: [a[0], b[0].encode()], lambda a, b: [a[1], b[1]]),
     "None and NaN": (lambda a, b: [None, a[0], math.nan, numpy.nan],
                      lambda a, b: [None, a[1], None, None]),
+    "NaN of every NumPy float type": (
+        lambda a, b: [t("nan") for t in (numpy.float16, numpy.float32, numpy.float64,
+                                         numpy.longdouble)] + [a[0]],
+        lambda a, b: [None] * 4 + [a[1]]),
     "no key from the library": (lambda a, b: ["InChI=1S/", "", "benzene"], lambda a, b: [None] * 3),
     "empty list": (lambda a, b: [], lambda a, b: []),
     "generator": (lambda a, b: (p[0] for p in (a, b)), lambda a, b: [a[1], b[1]]),
@@ -30,6 +34,7 @@ ITEM_CASES = {
     "NumPy str array": (lambda a, b: numpy.array([a[0], b[0]]), lambda a, b: [a[1], b[1]]),
     "an int": (lambda a, b: [a[0], b[0], 7], (TypeError, "inchis[2]")),
     "a bytearray": (lambda a, b: [a[0], bytearray(b"InChI=1S/H2O/h1H2")], (TypeError, "[1]")),
+    "a NumPy float, no NaN": (lambda a, b: [a[0], numpy.float32(1.5)], (TypeError, "[1]")),
     "one string, not a list": (lambda a, b: a[0], (TypeError, "one string")),
 }
 
@@ -48,8 +53,8 @@ def test_items(reference, case, threads):
 
 def test_one_key_and_bad_arguments(reference):
     inchi, key = reference[42]
-    assert [molstamp.inchikey(x) for x in (inchi, inchi.encode(), "InChI=1S/", None)] == \
-        [key, key, None, None]
+    assert [molstamp.inchikey(x) for x in (inchi, inchi.encode(), "InChI=1S/", None,
+                                           numpy.float32("nan"))] == [key, key, None, None, None]
     with pytest.raises(TypeError, match="inchi"):
         molstamp.inchikey(42)
     with pytest.raises(ValueError, match="threads"):
