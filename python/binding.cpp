@@ -154,6 +154,13 @@ PyObject* key_object(const BatchKey& k) {
   return key;
 }
 
+// Runs Python's signal handlers while a batch works, with the GIL; false
+// once one raised (Ctrl-C), its exception left set for the calling thread.
+bool no_signal_raised(void* /*context*/) {
+  py::gil_scoped_acquire gil;
+  return PyErr_CheckSignals() == 0;
+}
+
 py::object inchikey(const py::object& inchi) {
   size_t bytes = 0;
   const char* text = text_of_object(inchi.ptr(), "inchi", -1, bytes);
@@ -170,10 +177,13 @@ py::list inchikeys(const py::object& inchis, long long threads) {
   Strings s = read_strings(inchis, "inchis");
   size_t n = s.text.size();
   std::vector<BatchKey> keys(n);
+  bool done = false;
   {
     py::gil_scoped_release release;
-    batch_keys(s.text.data(), n, batch_threads(requested, n), keys.data());
+    done = batch_keys(s.text.data(), n, batch_threads(requested, n), keys.data(), library_key,
+                      BatchPoll{no_signal_raised, nullptr});
   }
+  if (!done) throw py::error_already_set();
   py::list out(n);
   for (size_t i = 0; i < n; ++i)
     PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), key_object(keys[i]));
@@ -193,10 +203,13 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
     if (stored_in.text[i] != nullptr) stored[i] = StoredKey{stored_in.text[i], stored_in.bytes[i]};
   }
   std::vector<Verdict> verdicts(n, Verdict::kFailed);
+  bool done = false;
   {
     py::gil_scoped_release release;
-    batch_check(in.text.data(), stored.data(), n, batch_threads(requested, n), verdicts.data());
+    done = batch_check(in.text.data(), stored.data(), n, batch_threads(requested, n),
+                       verdicts.data(), library_key, BatchPoll{no_signal_raised, nullptr});
   }
+  if (!done) throw py::error_already_set();
   const Verdict all[] = {Verdict::kAgree, Verdict::kDiffers, Verdict::kMissing, Verdict::kFailed};
   py::object words[4];
   for (Verdict v : all) words[static_cast<int>(v)] = py::str(verdict_word(v));
@@ -294,11 +307,14 @@ pd.NaT) gives None.)");
   m.def("inchikeys", &inchikeys, py::arg("inchis"), py::arg("threads") = 0,
         R"(The InChIKeys of an iterable of InChI strings (list, tuple, generator,
 pandas Series, NumPy object array ...), as a list aligned with it: a key, or
-None where the library gives none or the item is missing (None, NaN, pd.NA,
-pd.NaT). Any other item than str, bytes or a missing value raises TypeError,
-naming its index, before any
-key is computed. threads: 0 uses every online processor, 1 the calling
-thread only; the GIL is released while the keys are computed.)");
+None where the library gives none or the item is missing (None, NaN of float
+or of any NumPy floating type, pd.NA, pd.NaT). Any other item than str, bytes
+or a missing value raises TypeError, naming its index, before any key is
+computed; so does a DataFrame (pass one column). threads: 0 uses
+every online processor, 1 the calling thread only, never more than one per
+64 strings nor more than -j takes (4096); the GIL is released while the keys
+are computed, and a signal's exception (KeyboardInterrupt) stops the threads
+and is raised within a fraction of a second.)");
   m.def("check", &check, py::arg("inchis"), py::arg("keys"), py::arg("threads") = 0,
         R"(Judges stored keys as `molstamp -c` does: a list aligned with the two
 iterables (of equal length, else ValueError) holding, for each InChI, "agree"
