@@ -35,19 +35,48 @@ struct Strings {
   std::vector<size_t> bytes;
 };
 
-// pandas' missing values: None and float NaN in an object column, and, when
-// pandas is loaded, pd.NA (its string columns) and pd.NaT.
+// A new reference to module.name when the caller has imported module (it is
+// never imported here), else null with no error set.
+PyObject* loaded_attribute(const char* module, const char* name) {
+  PyObject* loaded = PyDict_GetItemString(PyImport_GetModuleDict(), module);
+  if (loaded == nullptr) return nullptr;
+  PyObject* attribute = PyObject_GetAttrString(loaded, name);
+  if (attribute == nullptr) PyErr_Clear();
+  return attribute;
+}
+
+// Whether o is an instance of module.name, false when module is not loaded.
+bool is_loaded_instance(PyObject* o, const char* module, const char* name) {
+  PyObject* type = loaded_attribute(module, name);
+  if (type == nullptr) return false;
+  int is = PyObject_IsInstance(o, type);
+  Py_DECREF(type);
+  if (is < 0) PyErr_Clear();
+  return is == 1;
+}
+
+// Whether o is a NaN of NumPy's floating types: float64 is a float, but
+// float16, float32 and longdouble are not.
+bool is_numpy_nan(PyObject* o) {
+  if (!is_loaded_instance(o, "numpy", "floating")) return false;
+  double value = PyFloat_AsDouble(o);
+  if (value == -1.0 && PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  return std::isnan(value);
+}
+
+// pandas' missing values: None and float NaN (NumPy's too) in an object
+// column, and, when pandas is loaded, pd.NA (its string columns) and pd.NaT.
 bool is_missing(PyObject* o) {
   if (o == Py_None || (PyFloat_Check(o) && std::isnan(PyFloat_AS_DOUBLE(o)))) return true;
-  // Looked up only for an object that is neither str nor bytes nor None, and
-  // only when the caller has imported pandas: it is never imported here.
-  PyObject* pandas = PyDict_GetItemString(PyImport_GetModuleDict(), "pandas");
-  if (pandas == nullptr) return false;
+  // Looked up only for an object that is neither str nor bytes nor None.
+  if (is_numpy_nan(o)) return true;
   for (const char* name : {"NA", "NaT"}) {
-    PyObject* missing = PyObject_GetAttrString(pandas, name);
+    PyObject* missing = loaded_attribute("pandas", name);
     bool same = missing == o;
     Py_XDECREF(missing);
-    if (missing == nullptr) PyErr_Clear();
     if (same) return true;
   }
   return false;
@@ -86,6 +115,9 @@ Strings read_strings(py::handle iterable, const char* what) {
   // A string is iterable too, by characters: surely not what was meant.
   if (PyUnicode_Check(o) || PyBytes_Check(o))
     throw py::type_error(std::string(what) + ": expected an iterable of strings, got one string");
+  // A DataFrame iterates over its column names.
+  if (is_loaded_instance(o, "pandas", "DataFrame"))
+    throw py::type_error("a DataFrame: pass one column, e.g. df['inchi']");
   Strings s;
   s.items = py::reinterpret_steal<py::object>(PySequence_Tuple(o));
   if (!s.items) throw py::error_already_set();
@@ -122,6 +154,13 @@ PyObject* key_object(const BatchKey& k) {
   return key;
 }
 
+// Runs Python's signal handlers while a batch works, with the GIL; false
+// once one raised (Ctrl-C), its exception left set for the calling thread.
+bool no_signal_raised(void* /*context*/) {
+  py::gil_scoped_acquire gil;
+  return PyErr_CheckSignals() == 0;
+}
+
 py::object inchikey(const py::object& inchi) {
   size_t bytes = 0;
   const char* text = text_of_object(inchi.ptr(), "inchi", -1, bytes);
@@ -138,10 +177,13 @@ py::list inchikeys(const py::object& inchis, long long threads) {
   Strings s = read_strings(inchis, "inchis");
   size_t n = s.text.size();
   std::vector<BatchKey> keys(n);
+  bool done = false;
   {
     py::gil_scoped_release release;
-    batch_keys(s.text.data(), n, batch_threads(requested, n), keys.data());
+    done = batch_keys(s.text.data(), n, batch_threads(requested, n), keys.data(), library_key,
+                      BatchPoll{no_signal_raised, nullptr});
   }
+  if (!done) throw py::error_already_set();
   py::list out(n);
   for (size_t i = 0; i < n; ++i)
     PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), key_object(keys[i]));
@@ -161,10 +203,13 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
     if (stored_in.text[i] != nullptr) stored[i] = StoredKey{stored_in.text[i], stored_in.bytes[i]};
   }
   std::vector<Verdict> verdicts(n, Verdict::kFailed);
+  bool done = false;
   {
     py::gil_scoped_release release;
-    batch_check(in.text.data(), stored.data(), n, batch_threads(requested, n), verdicts.data());
+    done = batch_check(in.text.data(), stored.data(), n, batch_threads(requested, n),
+                       verdicts.data(), library_key, BatchPoll{no_signal_raised, nullptr});
   }
+  if (!done) throw py::error_already_set();
   const Verdict all[] = {Verdict::kAgree, Verdict::kDiffers, Verdict::kMissing, Verdict::kFailed};
   py::object words[4];
   for (Verdict v : all) words[static_cast<int>(v)] = py::str(verdict_word(v));
@@ -178,14 +223,18 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
   return out;
 }
 
-// In the child: the tool's signals as a shell would give them, not the ones
-// Python ignores (SIGPIPE, SIGXFSZ) or catches (SIGINT), as subprocess does.
+// In the child: the tool's signals as a shell would give them: those Python
+// catches (SIGINT) back to their defaults, and SIGXFSZ, which Python ignores
+// for itself, as subprocess does. SIGPIPE stays as the interpreter has it:
+// Python ignores it whatever it inherited, and ignored, a closed pipe ends the
+// tool with its own status (5) as under `trap '' PIPE`, where a reset one
+// would kill it (141) even there; a program that set SIG_DFL keeps that.
 void default_signals() {
   for (int sig = 1; sig < NSIG; ++sig) {
     struct sigaction action;
     if (sigaction(sig, nullptr, &action) != 0) continue;
     bool caught = action.sa_handler != SIG_DFL && action.sa_handler != SIG_IGN;
-    if (caught || sig == SIGPIPE || sig == SIGXFSZ) signal(sig, SIG_DFL);
+    if (caught || sig == SIGXFSZ) signal(sig, SIG_DFL);
   }
   sigset_t none;
   sigemptyset(&none);
@@ -258,11 +307,14 @@ pd.NaT) gives None.)");
   m.def("inchikeys", &inchikeys, py::arg("inchis"), py::arg("threads") = 0,
         R"(The InChIKeys of an iterable of InChI strings (list, tuple, generator,
 pandas Series, NumPy object array ...), as a list aligned with it: a key, or
-None where the library gives none or the item is missing (None, NaN, pd.NA,
-pd.NaT). Any other item than str, bytes or a missing value raises TypeError,
-naming its index, before any
-key is computed. threads: 0 uses every online processor, 1 the calling
-thread only; the GIL is released while the keys are computed.)");
+None where the library gives none or the item is missing (None, NaN of float
+or of any NumPy floating type, pd.NA, pd.NaT). Any other item than str, bytes
+or a missing value raises TypeError, naming its index, before any key is
+computed; so does a DataFrame (pass one column). threads: 0 uses
+every online processor, 1 the calling thread only, never more than one per
+64 strings nor more than -j takes (4096); the GIL is released while the keys
+are computed, and a signal's exception (KeyboardInterrupt) stops the threads
+and is raised within a fraction of a second.)");
   m.def("check", &check, py::arg("inchis"), py::arg("keys"), py::arg("threads") = 0,
         R"(Judges stored keys as `molstamp -c` does: a list aligned with the two
 iterables (of equal length, else ValueError) holding, for each InChI, "agree"
@@ -273,6 +325,8 @@ inchikeys.)");
   m.def("run", &run, py::arg("argv"),
         R"(Runs the molstamp tool with the arguments argv (a list of bytes or str,
 without the program name) in a child process and returns its exit status
-(128 + the signal when one killed it). Its output goes to file descriptors
-1 and 2; Python's own streams are left as they were. Use molstamp.main.)");
+(128 + the signal when one killed it). SIGPIPE stays as the interpreter has
+it: ignored, so a closed pipe ends the tool with status 5. Its output goes to
+file descriptors 1 and 2; Python's own streams are left as they were. Use
+molstamp.main.)");
 }

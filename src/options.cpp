@@ -41,12 +41,12 @@ const char* number_text(int argc, char** argv, int& i) {
   return argv[++i];
 }
 
-// Reads the number of -t or -k (a field, from 1) or -j (jobs, from 0; more
-// threads than any machine has cores would only waste memory) into value.
+// Reads the number of -t or -k (a field, from 1) or -j (jobs, from 0 to
+// kMostJobs) into value.
 bool number_switch(int argc, char** argv, int& i, uint32_t& value, std::string& error) {
   bool field = argv[i][1] != 'j';
   int64_t lowest = field ? 1 : 0;
-  int64_t highest = field ? INT32_MAX : 4096;
+  int64_t highest = field ? INT32_MAX : kMostJobs;
   char what[3] = {'-', argv[i][1], '\0'};
   const char* text = number_text(argc, argv, i);
   int64_t number = 0;

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <string>
 
+// The most threads -j takes: more than any machine has cores would only waste
+// memory.
+constexpr uint32_t kMostJobs = 4096;
+
 // What the command line asks for.
 enum class Action {
   kRun,        // annotate input into output

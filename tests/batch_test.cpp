@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -122,14 +123,63 @@ TEST(BatchCheck, VerdictsFollowCheckMode) {
   }
 }
 
-TEST(BatchThreads, NeverMoreThanTheStringsNorFewerThanOne) {
+// Stands in for a slow library: a millisecond per string, then echo_key.
+int slow_key(const char* inchi, char* key) {
+  usleep(1000);
+  return echo_key(inchi, key);
+}
+
+// Counts the polls, and answers what context points to.
+bool answer_poll(void* context) {
+  auto* answer = static_cast<std::pair<bool, int>*>(context);
+  ++answer->second;
+  return answer->first;
+}
+
+// A quarter of a second of work for one thread, polled: a yes lets it end,
+// a no stops it with entries left as they were, and is asked once.
+TEST(BatchPoll, ANoStopsTheBatchAYesLetsItEnd) {
+  std::vector<const char*> p(250, "InC0");
+  std::vector<StoredKey> stored(p.size(), StoredKey{"InC0", 4});
+  for (bool yes : {true, false}) {
+    for (unsigned threads : {1u, 2u, 8u}) {
+      std::pair<bool, int> answer{yes, 0};
+      std::vector<BatchKey> keys(p.size());
+      std::vector<Verdict> verdicts(p.size(), Verdict::kMissing);
+      EXPECT_EQ(batch_keys(p.data(), p.size(), threads, keys.data(), slow_key,
+                           BatchPoll{answer_poll, &answer}),
+                yes);
+      EXPECT_EQ(batch_check(p.data(), stored.data(), p.size(), threads, verdicts.data(), slow_key,
+                            BatchPoll{answer_poll, &answer}),
+                yes);
+      EXPECT_EQ(std::count_if(keys.begin(), keys.end(),
+                              [](const BatchKey& k) { return k.status == kNotAsked; }) == 0,
+                yes);
+      EXPECT_EQ(std::count(verdicts.begin(), verdicts.end(), Verdict::kMissing) == 0, yes);
+      EXPECT_TRUE(yes ? answer.second >= 2 : answer.second == 2) << answer.second;
+    }
+  }
+}
+
+TEST(BatchThreads, NeverMoreThanTheChunksNorTheJobsCapNorFewerThanOne) {
   auto processors = static_cast<unsigned>(sysconf(_SC_NPROCESSORS_ONLN));
   const struct {
     unsigned requested;
     size_t n;
     unsigned threads;
-  } cases[] = {{1, 1000, 1}, {2, 1000, 2}, {8, 1000, 8}, {8, 3, 3},
-               {8, 1, 1},    {8, 0, 1},    {0, 0, 1},    {0, 1000000, processors}};
+  } cases[] = {{1, 1000, 1},
+               {2, 1000, 2},
+               {8, 1000, 8},
+               {8, 3, 1},
+               {8, 1, 1},
+               {8, 0, 1},
+               {0, 0, 1},
+               {0, 1000000, processors},
+               {8, 64, 1},
+               {8, 65, 2},
+               {100000, 1000, 16},
+               {100000, 1 << 30, 4096},
+               {4097, 1 << 30, 4096}};
   for (const auto& c : cases)
     EXPECT_EQ(batch_threads(c.requested, c.n), c.threads) << c.requested << " for " << c.n;
 }

@@ -24,6 +24,8 @@ def main(args=None):
     does what ``molstamp -n in.txt out.txt`` does. The tool runs in a child
     process and writes to file descriptors 1 and 2 (sys.stdout and sys.stderr
     are flushed first); a tool killed by a signal gives 128 + the signal.
+    SIGPIPE stays as the interpreter has it: Python ignores it, so a closed
+    pipe ends the tool with status 5, as the tool under ``trap '' PIPE``.
     """
     if args is None:
         args = sys.argv[1:]

@@ -1,6 +1,7 @@
 """check: the verdicts of molstamp -c on aligned iterables."""
 import math
 
+import numpy
 import pytest
 
 import molstamp
@@ -20,10 +21,12 @@ VERDICT_CASES = [
     (OWN, lambda i, k, o: "InChIKey=", "missing"),
     (OWN, lambda i, k, o: None, "missing"),
     (OWN, lambda i, k, o: math.nan, "missing"),
+    (OWN, lambda i, k, o: numpy.float32("nan"), "missing"),
     (BROKEN, lambda i, k, o: k, "failed"),
     (BROKEN, lambda i, k, o: None, "failed"),
     (lambda i, k, o: None, lambda i, k, o: k, None),
     (lambda i, k, o: math.nan, lambda i, k, o: None, None),
+    (lambda i, k, o: numpy.float16("nan"), lambda i, k, o: k, None),
     # No candidate (not beginning with "InC"): no verdict, as in the tool.
     (lambda i, k, o: "", lambda i, k, o: k, None),
     (lambda i, k, o: "x", lambda i, k, o: k, None),

@@ -1,7 +1,11 @@
-"""inchikey and inchikeys: the reference keys, the items they take, threads."""
+"""inchikey and inchikeys: the reference keys, the items they take, threads,
+an interruption."""
 import math
+import os
 import re
+import signal
 import threading
+import time
 
 import numpy
 import pytest
@@ -21,6 +25,10 @@ ITEM_CASES = {
     "str and bytes": (lambda a, b: [a[0], b[0].encode()], lambda a, b: [a[1], b[1]]),
     "None and NaN": (lambda a, b: [None, a[0], math.nan, numpy.nan],
                      lambda a, b: [None, a[1], None, None]),
+    "NaN of every NumPy float type": (
+        lambda a, b: [t("nan") for t in (numpy.float16, numpy.float32, numpy.float64,
+                                         numpy.longdouble)] + [a[0]],
+        lambda a, b: [None] * 4 + [a[1]]),
     "no key from the library": (lambda a, b: ["InChI=1S/", "", "benzene"], lambda a, b: [None] * 3),
     "empty list": (lambda a, b: [], lambda a, b: []),
     "generator": (lambda a, b: (p[0] for p in (a, b)), lambda a, b: [a[1], b[1]]),
@@ -30,6 +38,7 @@ ITEM_CASES = {
     "NumPy str array": (lambda a, b: numpy.array([a[0], b[0]]), lambda a, b: [a[1], b[1]]),
     "an int": (lambda a, b: [a[0], b[0], 7], (TypeError, "inchis[2]")),
     "a bytearray": (lambda a, b: [a[0], bytearray(b"InChI=1S/H2O/h1H2")], (TypeError, "[1]")),
+    "a NumPy float, no NaN": (lambda a, b: [a[0], numpy.float32(1.5)], (TypeError, "[1]")),
     "one string, not a list": (lambda a, b: a[0], (TypeError, "one string")),
 }
 
@@ -48,8 +57,8 @@ def test_items(reference, case, threads):
 
 def test_one_key_and_bad_arguments(reference):
     inchi, key = reference[42]
-    assert [molstamp.inchikey(x) for x in (inchi, inchi.encode(), "InChI=1S/", None)] == \
-        [key, key, None, None]
+    assert [molstamp.inchikey(x) for x in (inchi, inchi.encode(), "InChI=1S/", None,
+                                           numpy.float32("nan"))] == [key, key, None, None, None]
     with pytest.raises(TypeError, match="inchi"):
         molstamp.inchikey(42)
     with pytest.raises(ValueError, match="threads"):
@@ -72,3 +81,60 @@ def test_python_threads_at_once(reference):
     for t in threads:
         t.join()
     assert results == [True] * len(results)
+
+
+def new_thread_id():
+    thread = threading.Thread(target=lambda: None)
+    thread.start()
+    thread.join()
+    return thread.native_id
+
+
+# Each case: strings, threads asked for, and the threads the call starts
+# beside the calling one: one per chunk of 64 strings at most.
+THREAD_CASES = [(64, 100000, 0), (65, 100000, 1), (1000, 100000, 15), (1000, 2, 1)]
+
+
+@pytest.mark.parametrize("strings, threads, started", THREAD_CASES)
+def test_threads_started(reference, strings, threads, started):
+    # Thread ids are handed out in turn: a thread started before the call and
+    # one after bound the threads it started. Other processes' new tasks can
+    # only add to the count, so the least of a few tries is the call's own.
+    inchis = [p[0] for p in reference[:strings]]
+    counts = []
+    while len(counts) < 50 and started not in counts:
+        before = new_thread_id()
+        molstamp.inchikeys(inchis, threads=threads)
+        after = new_thread_id()
+        if after > before:  # else the ids wrapped around
+            counts.append(after - before - 1)
+    assert min(counts) == started
+
+
+# Each case: the call, over InChIs repeated to seconds of work, and threads.
+INTERRUPT_CASES = {
+    "inchikeys, 1 thread": (lambda inchis: molstamp.inchikeys(inchis, threads=1)),
+    "inchikeys, 2 threads": (lambda inchis: molstamp.inchikeys(inchis, threads=2)),
+    "check, 2 threads": (lambda inchis: molstamp.check(inchis, (None,) * len(inchis), threads=2)),
+}
+
+
+@pytest.mark.parametrize("case", INTERRUPT_CASES)
+def test_interrupt_stops_the_batch(case, reference, source_dir):
+    lines = tuple((source_dir / "bench/data/nci-5k.inchi").read_text().split())
+    inchis = lines * (2_000_000 // len(lines))
+    tasks = len(os.listdir("/proc/self/task"))
+    sent = []
+    timer = threading.Timer(0.3, lambda: (sent.append(time.monotonic()),
+                                          os.kill(os.getpid(), signal.SIGINT)))
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        INTERRUPT_CASES[case](inchis)
+    raised = time.monotonic()
+    timer.join()
+    # The whole batch takes seconds; without the interruption the exception
+    # would come at its end.
+    assert sent and raised - sent[0] < 1.0
+    assert len(os.listdir("/proc/self/task")) == tasks
+    assert molstamp.inchikeys([p[0] for p in reference[:100]], threads=2) == \
+        [p[1] for p in reference[:100]]

@@ -95,6 +95,40 @@ def test_python_dash_m(args, status, out, tmp_path):
     assert (run.returncode, run.stdout[:len(out)]) == (status, out)
 
 
+# Each case: the command (TOOL: the built binary), whether it starts with
+# SIGPIPE ignored, and its status writing into a pipe without a reader.
+PIPE_CASES = {
+    "the tool, SIGPIPE ignored": (["TOOL"], True, 5),
+    "python -m, SIGPIPE ignored": ([sys.executable, "-m", "molstamp"], True, 5),
+    # Python ignores it whatever it was started with.
+    "python -m, SIGPIPE default": ([sys.executable, "-m", "molstamp"], False, 5),
+    "main after SIG_DFL": ([sys.executable, "-c", "import signal, sys, molstamp; "
+                           "signal.signal(signal.SIGPIPE, signal.SIG_DFL); "
+                           "sys.exit(molstamp.main(sys.argv[1:]))"], True, 128 + signal.SIGPIPE),
+}
+
+
+@pytest.mark.parametrize("case", PIPE_CASES)
+def test_status_on_a_closed_pipe(case, source_dir):
+    command, ignored, status = PIPE_CASES[case]
+    if command == ["TOOL"]:
+        if "MOLSTAMP_BINARY" not in os.environ:
+            pytest.skip("the tool's binary is not known")
+        command = [os.environ["MOLSTAMP_BINARY"]]
+    reader, writer = os.pipe()
+    os.close(reader)
+    try:
+        # The interpreter running the tests ignores SIGPIPE: kept, or reset
+        # to the default as subprocess does by default.
+        run = subprocess.run(command + [source_dir / "examples/compounds.txt", "-"],
+                             stdout=writer, stderr=subprocess.PIPE, stdin=subprocess.DEVNULL,
+                             text=True, restore_signals=not ignored)
+    finally:
+        os.close(writer)
+    assert run.returncode == status, run.stderr
+    assert run.stderr.endswith("* Error: could not write standard output!\n") == (status == 5)
+
+
 def children():
     tasks = pathlib.Path("/proc/self/task").iterdir()
     return {int(pid) for task in tasks for pid in (task / "children").read_text().split()}

@@ -1,5 +1,6 @@
 """A pandas column in, a column out."""
 import pandas
+import pytest
 
 import molstamp
 
@@ -33,3 +34,18 @@ def test_string_columns_missing_values(reference):
     assert molstamp.inchikeys(df["inchi"]) == [reference[0][1], None, reference[2][1]]
     assert molstamp.check(df["inchi"], df["key"]) == ["agree", None, "missing"]
     assert molstamp.inchikey(pandas.NA) is None and molstamp.inchikey(pandas.NaT) is None
+
+
+# Each case: a call given a whole DataFrame where a column belongs.
+FRAME_CASES = {
+    "inchikeys": lambda df: molstamp.inchikeys(df),
+    "check, the InChIs": lambda df: molstamp.check(df, df["key"]),
+    "check, the keys": lambda df: molstamp.check(df["inchi"], df),
+}
+
+
+@pytest.mark.parametrize("case", FRAME_CASES)
+def test_a_dataframe_is_no_column(case, reference):
+    df = pandas.DataFrame(reference[:3], columns=["inchi", "key"])
+    with pytest.raises(TypeError, match=r"^a DataFrame: pass one column, e\.g\. df\['inchi'\]$"):
+        FRAME_CASES[case](df)
