@@ -59,6 +59,11 @@ constexpr size_t kTarSumAt = 148;
 constexpr size_t kTarSumBytes = 8;
 constexpr size_t kTarHeaderBytes = 512;
 
+constexpr size_t kTarNameBytes = 100;
+constexpr size_t kTarModeBytes = 8;  // right after the name
+
+bool is_octal_field_byte(unsigned char c) { return (c >= '0' && c <= '7') || c == ' ' || c == 0; }
+
 // True when a 512-byte record is a tar header by its checksum (the sum of
 // its bytes, the checksum field counted as spaces), as V7 tar, which has no
 // "ustar" mark, writes it; a record of text almost never passes.
@@ -235,7 +240,22 @@ bool may_become_magic(const unsigned char* head, size_t n) {
          (n <= sizeof kBzip2Magic && std::memcmp(head, kBzip2Magic, n) == 0) ||
          may_become(head, n, kXzMagic) || may_become(head, n, kLz4Magic) ||
          may_become(head, n, kZipMagic) || may_become(head, n, kEmptyZipMagic) ||
-         may_become(head, n, k7zMagic) || may_become(head, n, kLegacyLz4Magic);
+         may_become(head, n, k7zMagic) || may_become(head, n, kLegacyLz4Magic) ||
+         (n == 1 && (head[0] == 0xff || head[0] == 0xfe));  // a UTF-16 byte order mark
+}
+
+bool may_become_tar(const unsigned char* head, size_t n) {
+  if (n == 0 || n >= kTarHeaderBytes || head[0] == 0) return false;
+  size_t name = n < kTarNameBytes ? n : kTarNameBytes;
+  auto nul = static_cast<const unsigned char*>(std::memchr(head, 0, name));
+  size_t text = nul == nullptr ? name : static_cast<size_t>(nul - head);
+  if (std::memchr(head, '\n', text) != nullptr || std::memchr(head, '\r', text) != nullptr)
+    return false;
+  for (size_t i = text; i < name; ++i)
+    if (head[i] != 0) return false;
+  for (size_t i = kTarNameBytes; i < n && i < kTarNameBytes + kTarModeBytes; ++i)
+    if (!is_octal_field_byte(head[i])) return false;
+  return true;
 }
 
 Archive archive_of(const unsigned char* data, size_t n) {

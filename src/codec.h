@@ -35,6 +35,12 @@ Format format_of(const unsigned char* head, size_t n);
 // then (a pipe's first short line must not wait for more).
 bool may_become_magic(const unsigned char* head, size_t n);
 
+// True while the first n bytes (fewer than a tar header's 512) could still
+// be the start of a tar header: a name without a line end, NUL-padded, then
+// an octal mode. A pipe's first short line, which has a line end, never
+// waits for more.
+bool may_become_tar(const unsigned char* head, size_t n);
+
 // The archive whose first n bytes of data are these: zip (PK 03 04, or the
 // empty zip's PK 05 06), 7z (37 7a bc af 27 1c), tar ("ustar" at offset 257,
 // or an old V7 header without it, known by its checksum), legacy lz4

@@ -33,9 +33,12 @@ Refusal refuse_before_opening(const Files& s, const Destination& out, const Dest
   }
   // Before the output is opened: opening a FIFO would wait for a reader.
   if (out.exists && log.exists && same_file(out.st, log.st)) {
-    // Unnamed, the log is standard error, where the console goes too.
-    if (log.standard_fd == STDERR_FILENO)
+    // Unnamed, the log is standard error, where the console goes too when
+    // the output is standard output.
+    if (log.standard_fd == STDERR_FILENO && out.standard_fd == STDOUT_FILENO)
       return {"* Error: standard error is the output; the console would go into it!\n", 4};
+    if (log.standard_fd == STDERR_FILENO)
+      return {"* Error: standard error is the output; the log would go into it!\n", 4};
     return {"* Error: log file is the output file!\n", 4};
   }
   return {};
@@ -96,9 +99,10 @@ Refusal truncate_files(const Files& s, bool log_created) {
   return {};
 }
 
-// A name as the shell reads it: as it is when that is safe, else quoted.
+// A name as the shell reads it, and a command as its file operand: as it
+// is when that is safe, else quoted; after "./" when it begins with '-'.
 std::string shell_word(const char* name) {
-  std::string word(name);
+  std::string word = name[0] == '-' ? std::string("./") + name : std::string(name);
   if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
                                               "0123456789._/+-,:@%=") == std::string::npos)
     return word;
@@ -135,7 +139,9 @@ std::string archive_refusal(Archive archive, const Stream& in, const char* input
     case Archive::kNone:
       return {};
   }
-  bool readable = !in.standard && (in.format == Format::kPlain || archive == Archive::kTar);
+  // GNU tar sees through every compressor but lz4.
+  bool readable = !in.standard && (in.format == Format::kPlain ||
+                                   (archive == Archive::kTar && in.format != Format::kLz4));
   return std::string("* Error: the input is ") + what + " (" + command + " " +
          (readable ? shell_word(input_name) : "FILE") + " | molstamp - out.txt).\n";
 }
@@ -202,8 +208,8 @@ int close_files(Files& f, int status) {
   FILE* console = f.console;
   fclose(f.in.file);
   if (!close_output(f.out)) {
-    fputs(f.out.standard ? "* Error: could not write standard output!\n"
-                         : "* Error: could not write output file!\n",
+    fputs(f.out.raw == stdout ? "* Error: could not write standard output!\n"
+                              : "* Error: could not write output file!\n",
           console);
     status = 5;
   }

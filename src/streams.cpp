@@ -25,10 +25,10 @@ void give_buffer(FILE* f, std::unique_ptr<char[]>& buffer, size_t size = kStream
 }
 
 // Reads the first bytes: what one read gives (at most n), more only while
-// they could still grow into a magic number.
+// they could still grow into a magic number or a tar header.
 size_t read_head(int fd, unsigned char* head, size_t n) {
   size_t got = 0;
-  while (got < n && may_become_magic(head, got)) {
+  while (got < n && (may_become_magic(head, got) || may_become_tar(head, got))) {
     ssize_t r = ::read(fd, head + got, n - got);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;

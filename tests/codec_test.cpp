@@ -203,12 +203,38 @@ TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
       {"7z\xbc\xaf\x27", true},
       {"7z\xbc\xaf\x27\x1c", false},
       {"7-", false},
+      {"\xff", true},  // a UTF-16 byte order mark
+      {"\xfe", true},
+      {"\xff\xfe", false},
   };
   for (const Prefix& p : prefixes) {
     SCOPED_TRACE(testing::PrintToString(p.head));
     EXPECT_EQ(
         may_become_magic(reinterpret_cast<const unsigned char*>(p.head.data()), p.head.size()),
         p.more);
+  }
+  // A pipe's first read shorter than a tar header: only what could begin
+  // one waits for the rest; a line never does.
+  std::string header = filter(
+      "{ d=$(mktemp -d) && cat > $d/in.txt && tar --format=v7 -C $d -cf - in.txt && rm -r $d; }",
+      "x\n");
+  const Prefix tar_prefixes[] = {
+      {header.substr(0, 1), true},
+      {header.substr(0, 100), true},
+      {header.substr(0, 104), true},
+      {header.substr(0, 511), true},
+      {header.substr(0, 512), false},
+      {"InChI=1S/H2O/h1H2\n", false},
+      {"name\rInC", false},
+      {"in.txt\0\0x"s, false},  // text after the name's NUL
+      {std::string("in.txt") + std::string(94, '\0') + "0006x", false},  // not an octal mode
+      {"\0in.txt"s, false},
+      {"", false},
+  };
+  for (const Prefix& p : tar_prefixes) {
+    SCOPED_TRACE(testing::PrintToString(p.head));
+    EXPECT_EQ(may_become_tar(reinterpret_cast<const unsigned char*>(p.head.data()), p.head.size()),
+              p.more);
   }
   EXPECT_EQ(format_for_name("keys.gz"), Format::kGzip);
   EXPECT_EQ(format_for_name("keys.zst"), Format::kZstd);

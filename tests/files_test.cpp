@@ -23,7 +23,7 @@ std::vector<std::pair<std::string, std::string>> make_archives() {
   shell(dir, "lz4 -q -l -c in.txt > legacy.lz4");
   shell(dir, "zip -q empty.zip in.txt && zip -q -d empty.zip in.txt");
   shell(dir, "gzip -c in.zip > in.zip.gz && cp in.zip \"my data's.zip\"");
-  shell(dir, "tar --format=v7 -cf v7.tar in.txt");
+  shell(dir, "tar --format=v7 -cf v7.tar in.txt && cp in.zip ./-x.zip");
   shell(dir, "printf '\\377\\376I\\0n\\0C\\0h\\0I\\0\\r\\0\\n\\0' > utf16le.txt");
   shell(dir, "printf '\\376\\377\\0I\\0n\\0C\\0h\\0I' > utf16be.txt");
   shell(dir, "gzip -c utf16le.txt > utf16le.txt.gz");
@@ -31,7 +31,7 @@ std::vector<std::pair<std::string, std::string>> make_archives() {
   for (const char* name :
        {"in.zip", "empty.zip", "in.7z", "in.tar", "in.tar.gz", "in.tar.xz", "in.tar.zst",
         "in.tar.bz2", "in.tar.lz4", "legacy.lz4", "in.zip.gz", "my data's.zip", "utf16le.txt",
-        "utf16be.txt", "utf16le.txt.gz", "v7.tar"})
+        "utf16be.txt", "utf16le.txt.gz", "v7.tar", "-x.zip"})
     archives.emplace_back(name, read_file(dir / name));
   return archives;
 }
@@ -107,7 +107,8 @@ TEST(Files, RefusesBadCommandLinesAndUnopenableFiles) {
       {{"in.tar.xz", "out.txt"}, 2, tar("in.tar.xz")},
       {{"in.tar.zst", "out.txt"}, 2, tar("in.tar.zst")},
       {{"in.tar.bz2", "out.txt"}, 2, tar("in.tar.bz2")},
-      {{"in.tar.lz4", "kept.txt"}, 2, tar("in.tar.lz4")},
+      {{"in.tar.lz4", "kept.txt"}, 2, tar("FILE")},  // GNU tar does not see through lz4
+      {{"--", "-x.zip", "kept.txt"}, 2, zip_in("./-x.zip")},
       {{"v7.tar", "kept.txt"}, 2, tar("v7.tar")},
       {{"-", "kept.txt"}, 2, tar("FILE"), piped("in.tar")},
       {{"-", "out.txt"}, 2, tar("FILE"), piped("in.tar.gz")},
@@ -359,6 +360,7 @@ TEST(Files, StandardStreamsUnderOtherNamesAndRefusals) {
        "",
        kMixedLog + kMixedSummary + "* Error: could not write standard output!\n",
        {}},
+
       // A log in the output's FIFO or pipe, or the console in the output.
       {{"in.txt", "fifo", "fifo"}, {}, 4, log_is_out, "", {}},
       {{"in.txt", "-", "/dev/stdout"},
@@ -373,7 +375,14 @@ TEST(Files, StandardStreamsUnderOtherNamesAndRefusals) {
        "* Error: standard error is the output file!\n",
        "",
        {{"log.txt", std::nullopt}}},
-      // No log named: standard error carries the log and the console.
+      // No log named: standard error carries the log, and with standard
+      // output as the output, the console.
+      {{"in.txt", "f.out"},
+       env([](Env& e) { e.stderr_path = "f.out"; }),
+       4,
+       "* Error: standard error is the output; the log would go into it!\n",
+       "",
+       {{"f.out", ""}}},
       {{"-j2", "in.txt", "-"},
        env([](Env& e) { e.stderr_on_stdout = true; }),
        4,
