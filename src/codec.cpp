@@ -4,6 +4,7 @@
 // the line reader. Each format's decoding is in its own unit.
 #include "codec.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -272,9 +273,20 @@ bool is_utf16(const unsigned char* data, size_t n) {
 }
 
 Format format_for_name(const char* name) {
+  struct Suffix {
+    const char* text;
+    Format format;
+  };
+  static constexpr Suffix kSuffixes[] = {{".gz", Format::kGzip},
+                                         {".zst", Format::kZstd},
+                                         {".bz2", Format::kBzip2},
+                                         {".xz", Format::kXz},
+                                         {".lz4", Format::kLz4}};
   size_t n = std::strlen(name);
-  if (n >= 3 && std::strcmp(name + n - 3, ".gz") == 0) return Format::kGzip;
-  if (n >= 4 && std::strcmp(name + n - 4, ".zst") == 0) return Format::kZstd;
+  for (const Suffix& s : kSuffixes) {
+    size_t k = std::strlen(s.text);
+    if (n >= k && strcasecmp(name + n - k, s.text) == 0) return s.format;
+  }
   return Format::kPlain;
 }
 

@@ -52,7 +52,8 @@ Archive archive_of(const unsigned char* data, size_t n);
 // whose lines and InChIs the tool cannot read.
 bool is_utf16(const unsigned char* data, size_t n);
 
-// The output format a file name asks for: .gz gzip, .zst zstd, else plain.
+// The output format a file name asks for by its suffix, in any case: .gz
+// gzip, .zst zstd, .bz2 bzip2, .xz xz, .lz4 lz4, else plain.
 Format format_for_name(const char* name);
 
 // The least decoded bytes an input of format is best read in at a time, 0

@@ -14,7 +14,7 @@
 namespace {
 
 // A long block: its lines travel the road one by one, as in the serial run,
-// into its own gzip member or zstd frame when the output is compressed.
+// into its own member, stream or frame when the output is compressed.
 void travel_long_block(Pipeline& p, Slot& slot) {
   Road& r = p.road;
   Road own = r;
@@ -36,7 +36,7 @@ void travel_long_block(Pipeline& p, Slot& slot) {
 
 // Check mode on line files: judges the candidate that ended the block
 // before against this block's first line, writing its report line (in a
-// gzip member or zstd frame of its own when the output is compressed) where
+// member, stream or frame of its own when the output is compressed) where
 // the serial run writes it, as part of that first line's output. False when
 // memory ran out.
 bool settle_carried(Pipeline& p, const Slot& slot) {

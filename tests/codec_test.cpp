@@ -1,7 +1,8 @@
 // The decoders against independent compressors (gzip, zstd, bzip2, xz, lz4,
 // their multi-member, multi-stream and multi-frame files) and against
-// damage; the encoders against the gzip and zstd tools' decompressors; the
-// first decoded bytes; archives by their first bytes.
+// damage; the encoders of every output format against the formats' own
+// tools, whole, in blocks and flushed; the first decoded bytes; archives by
+// their first bytes.
 #include "codec.h"
 
 #include <gtest/gtest.h>
@@ -236,13 +237,19 @@ TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
     EXPECT_EQ(may_become_tar(reinterpret_cast<const unsigned char*>(p.head.data()), p.head.size()),
               p.more);
   }
-  EXPECT_EQ(format_for_name("keys.gz"), Format::kGzip);
-  EXPECT_EQ(format_for_name("keys.zst"), Format::kZstd);
-  EXPECT_EQ(format_for_name(".gz"), Format::kGzip);
-  EXPECT_EQ(format_for_name("keys.GZ"), Format::kPlain);
-  EXPECT_EQ(format_for_name("keys.gz.txt"), Format::kPlain);
-  EXPECT_EQ(format_for_name("keys.tgz"), Format::kPlain);
-  EXPECT_EQ(format_for_name("gz"), Format::kPlain);
+  struct Name {
+    const char* name;
+    Format format;
+  };
+  const Name names[] = {
+      {"keys.gz", Format::kGzip},      {"keys.GZ", Format::kGzip},   {".gz", Format::kGzip},
+      {"keys.zst", Format::kZstd},     {"keys.ZST", Format::kZstd},  {"keys.bz2", Format::kBzip2},
+      {"keys.xz", Format::kXz},        {"keys.lz4", Format::kLz4},   {"keys.Lz4", Format::kLz4},
+      {"keys.gz.txt", Format::kPlain}, {"keys.tgz", Format::kPlain}, {"gz", Format::kPlain},
+      {"keys.bz", Format::kPlain},     {"keys.xzz", Format::kPlain}, {"keys.lz", Format::kPlain},
+      {"keys", Format::kPlain},
+  };
+  for (const Name& n : names) EXPECT_EQ(format_for_name(n.name), n.format) << n.name;
 }
 
 // Files written by the standard tools decode to their exact bytes, whole
@@ -305,20 +312,34 @@ TEST(Codec, DecodesWhatTheStandardToolsWrite) {
   }
 }
 
+// Every output format and the command that decompresses it.
+struct Unpacker {
+  Format format;
+  const char* command;
+};
+const Unpacker kUnpackers[] = {{Format::kGzip, "gzip -dc"},
+                               {Format::kZstd, "zstd -qdc"},
+                               {Format::kBzip2, "bzip2 -dc"},
+                               {Format::kXz, "xz -dc"},
+                               {Format::kLz4, "lz4 -dc"}};
+
 TEST(Codec, EncodesWhatTheStandardToolsRead) {
   for (const std::string& text : {std::string(), sample_text(100), sample_text(3'000'000)}) {
-    SCOPED_TRACE(text.size());
-    EXPECT_TRUE(filter("gzip -dc", encode(Format::kGzip, text)) == text);
-    EXPECT_TRUE(filter("zstd -qdc", encode(Format::kZstd, text)) == text);
-    EXPECT_TRUE(decode(encode(Format::kZstd, text), 0).bytes == text);
+    for (const Unpacker& u : kUnpackers) {
+      SCOPED_TRACE(std::string(u.command) + ", " + std::to_string(text.size()));
+      std::string packed = encode(u.format, text);
+      EXPECT_TRUE(filter(u.command, packed) == text);
+      EXPECT_TRUE(decode(packed, 0).bytes == text);
+    }
   }
 }
 
 // Blocks compressed apart, as the parallel writer does, make one valid file.
 TEST(Codec, IndependentBlocksConcatenateToOneFile) {
   std::string text = sample_text(1'000'000);
-  for (Format format : {Format::kGzip, Format::kZstd}) {
-    Encoder* e = new_encoder(format);
+  for (const Unpacker& u : kUnpackers) {
+    SCOPED_TRACE(u.command);
+    Encoder* e = new_encoder(u.format);
     ASSERT_NE(e, nullptr);
     std::string packed;
     for (size_t at = 0; at < text.size(); at += 300'000)
@@ -326,11 +347,42 @@ TEST(Codec, IndependentBlocksConcatenateToOneFile) {
           encode_block(e, text.data() + at, std::min<size_t>(300'000, text.size() - at), packed));
     ASSERT_TRUE(encode_block(e, "", 0, packed));  // an empty block is a valid member too
     free_encoder(e);
-    const char* unpack = format == Format::kGzip ? "gzip -dc" : "zstd -qdc";
-    EXPECT_TRUE(filter(unpack, packed) == text);
+    EXPECT_TRUE(filter(u.command, packed) == text);
     EXPECT_TRUE(decode(packed, 0).bytes == text);
   }
   EXPECT_EQ(new_encoder(Format::kPlain), nullptr);
+}
+
+// What a stream has written after a flush (as when a pipe input waits)
+// already decodes to all the text given; a flush with nothing new writes
+// nothing; the stream goes on to a whole file.
+TEST(Codec, FlushedStreamHoldsAllGivenSoFar) {
+  std::string first = sample_text(700'001), second = sample_text(5000);
+  for (const Unpacker& u : kUnpackers) {
+    SCOPED_TRACE(u.command);
+    char* bytes = nullptr;
+    size_t size = 0;
+    FILE* sink = open_memstream(&bytes, &size);
+    Encoder* e = nullptr;
+    FILE* f = open_encoder(sink, u.format, &e);
+    ASSERT_NE(f, nullptr);
+    fwrite(first.data(), 1, first.size(), f);
+    ASSERT_EQ(fflush(f), 0);
+    ASSERT_TRUE(flush_encoder(e));
+    ASSERT_EQ(fflush(sink), 0);
+    std::string flushed(bytes, size);
+    ASSERT_TRUE(flush_encoder(e));
+    ASSERT_EQ(fflush(sink), 0);
+    EXPECT_EQ(size, flushed.size());
+    fwrite(second.data(), 1, second.size(), f);
+    ASSERT_EQ(fclose(f), 0);
+    ASSERT_EQ(fclose(sink), 0);
+    std::string whole(bytes, size);
+    std::free(bytes);
+    EXPECT_TRUE(decode(flushed, 0).bytes == first);
+    EXPECT_TRUE(filter(u.command, whole) == first + second);
+    EXPECT_TRUE(decode(whole, 0).bytes == first + second);
+  }
 }
 
 // Damage is a read error, never a hang or a silent success; whatever was

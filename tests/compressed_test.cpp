@@ -1,5 +1,5 @@
-// End to end: gzip, zstd, bzip2, xz and lz4 input, gzip and zstd output,
-// whole, in several members, streams or frames, through pipes, and damaged.
+// End to end: gzip, zstd, bzip2, xz and lz4 input and output, whole, in
+// several members, streams or frames, through pipes, and damaged.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -64,6 +64,36 @@ TEST(Compressed, RandomBinaryInputMatchesTheModel) {
     EXPECT_EQ(read_file(dir / "log.txt"), "Processing '" + c.args[0] + "'...\n" + e.warnings);
   }
 }
+
+// An output is compressed in the format its name's suffix says, in any case,
+// serially and in parallel: the format's own tool gives back the plain output.
+TEST(Compressed, EveryOutputSuffixIsWrittenInItsFormat) {
+  std::string bytes = random_input(3'000'000, 20261209);
+  Expected e = model_run(bytes);
+  Scratch dir;
+  write_file(dir / "in.bin", bytes);
+  struct Case {
+    const char* name;
+    const char* unpack;
+  };
+  const Case cases[] = {
+      {"out.gz", "gzip -dc"},   {"out.GZ", "gzip -dc"},   {"out.zst", "zstd -qdc"},
+      {"out.ZST", "zstd -qdc"}, {"out.bz2", "bzip2 -dc"}, {"out.xz", "xz -dc"},
+      {"out.lz4", "lz4 -dc"},   {"out.Bz2", "bzip2 -dc"},
+  };
+  for (const Case& c : cases) {
+    for (const char* jobs : {"-j1", "-j2"}) {
+      SCOPED_TRACE(std::string(jobs) + " " + c.name);
+      Outcome o = dir.run({jobs, "in.bin", c.name, "log.txt"});
+      EXPECT_EQ(o.status, 0);
+      EXPECT_EQ(o.console(), e.console);
+      shell(dir, std::string(c.unpack) + " " + c.name + " > unpacked.txt");
+      EXPECT_TRUE(read_file(dir / "unpacked.txt") == e.output);
+      fs::remove(dir / c.name);
+    }
+  }
+}
+
 // A damaged compressed input ends the run with a read error: the whole lines
 // decoded before the damage are written and annotated, the partial one is not.
 // Zero bytes after the last gzip member or bzip2 stream (a tape or

@@ -117,7 +117,7 @@ TEST(Parallel, FailuresMatchTheSerialRun) {
   shell(dir, "gzip -c in.txt | cat - in.txt > trailing.gz");
   shell(dir, "gzip -c in.txt | head -c 15000 > cut.gz");
   shell(dir, "zstd -qc in.txt | head -c -1 > cut.zst");
-  shell(dir, "ln -s /dev/full full.gz");
+  shell(dir, "ln -s /dev/full full.gz && ln -s /dev/full full.bz2");
   struct Case {
     std::vector<std::string> args;
     std::string unpack;
@@ -128,6 +128,7 @@ TEST(Parallel, FailuresMatchTheSerialRun) {
       {{"cut.zst", "out.gz"}, "gzip -dc out.gz"},
       {{"in.txt", "/dev/full", "log.txt"}, ""},
       {{"in.txt", "full.gz"}, ""},
+      {{"in.txt", "full.bz2"}, ""},
       {{"in.txt", "out.txt", "/dev/full"}, "cat out.txt"},
   };
   for (const Case& c : cases) expect_same_in_parallel(dir, c.args, {}, c.unpack, 5);
