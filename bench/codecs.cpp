@@ -28,8 +28,8 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
-#include "encoder.h"
+#include "io/codec/codec.h"
+#include "io/codec/encoder.h"
 
 #ifdef MOLSTAMP_GZIP_PEERS
 #include <libdeflate.h>

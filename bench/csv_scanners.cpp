@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "record_scanner.h"
+#include "text/record_scanner.h"
 
 namespace {
 

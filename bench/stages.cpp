@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <string>
 
-#include "block_reader.h"
-#include "streams.h"
+#include "io/streams.h"
+#include "pipeline/block_reader.h"
 
 namespace {
 

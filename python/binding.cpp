@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "batch.h"
-#include "check.h"
-#include "run.h"
+#include "cli/run.h"
+#include "keys/batch.h"
+#include "keys/check.h"
 
 #ifndef MOLSTAMP_VERSION
 #define MOLSTAMP_VERSION "unknown"

@@ -24,7 +24,9 @@ def project_version():
 
 def core_sources():
     """The core library's sources, relative to this file as setuptools wants."""
-    names = sorted(n for n in os.listdir(os.path.join(ROOT, "src"))
+    src = os.path.join(ROOT, "src")
+    names = sorted(os.path.relpath(os.path.join(d, n), src)
+                   for d, _, files in os.walk(src) for n in files
                    if n.endswith(".cpp") and n != "main.cpp")
     return [os.path.join("..", "src", n) for n in names]
 

@@ -16,7 +16,7 @@
 #include <regex>
 #include <sstream>
 
-#include "annotate.h"
+#include "keys/annotate.h"
 #include "line_model.h"
 
 // The summary, with the elapsed seconds written as "T" (see Outcome::console).

@@ -9,8 +9,8 @@
 #include <new>
 #include <string>
 
-#include "annotate.h"
 #include "fuzz_util.h"
+#include "keys/annotate.h"
 
 namespace {
 

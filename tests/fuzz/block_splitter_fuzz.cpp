@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "block_reader.h"
 #include "csv_model.h"
 #include "fuzz_util.h"
 #include "line_model.h"
-#include "record_scanner.h"
+#include "pipeline/block_reader.h"
+#include "text/record_scanner.h"
 
 namespace {
 

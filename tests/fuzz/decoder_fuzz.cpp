@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "codec.h"
-#include "encoder.h"
 #include "fuzz_util.h"
+#include "io/codec/codec.h"
+#include "io/codec/encoder.h"
 #include "line_model.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "line_reader.h"
+#include "text/line_reader.h"
 
 inline void check(bool ok, const char* what) {
   if (!ok) {

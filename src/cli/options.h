@@ -1,0 +1,42 @@
+// The command line, parsed into plain values before anything is opened.
+#ifndef MOLSTAMP_OPTIONS_H
+#define MOLSTAMP_OPTIONS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "sys/budget.h"
+
+// What the command line asks for.
+enum class Action {
+  kRun,        // annotate input into output
+  kUsage,      // no arguments, -h or --help: the usage text, status 0
+  kVersion,    // --version: one line with the version, status 0
+  kBadSwitch,  // an unknown or malformed switch: error, usage text, status 1
+};
+
+// Everything the run takes from the command line; names point into argv.
+struct Options {
+  Action action = Action::kRun;
+  std::string error;         // with kBadSwitch: the "Error: ..." line
+  bool no_copy = false;      // -n: write key lines only
+  uint32_t table_field = 0;  // -t N: the InChI is field N of TAB-separated lines; 0: whole lines
+  bool header = false;       // -H: the first line is the table's header
+  bool check = false;        // -c: check the stored keys instead of annotating
+  uint32_t key_field = 0;    // -k M: with -c -t N, the stored key's field; 0: N + 1
+  char delimiter = '\t';     // -d C: the fields of -t are split by C; any but TAB: CSV
+  uint32_t jobs = 1;         // -j N: lines annotated by N threads; 0: one per processor
+  const char* input_name = nullptr;   // null when every argument was a switch
+  const char* output_name = nullptr;  // null when not given
+  const char* log_name = nullptr;     // null when not given
+};
+
+// Parses argv: switches first (-- ends them; a lone - is a file name), then
+// input, output and log names; further arguments are ignored.
+Options parse_options(int argc, char** argv);
+
+// Writes the usage text to f.
+void print_usage(FILE* f = stdout);
+
+#endif

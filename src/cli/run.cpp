@@ -1,0 +1,189 @@
+// The run: the command line, the files, the lines along the road (serially
+// or by the pipeline), the summary.
+#include "cli/run.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <new>
+
+#include "cli/options.h"
+#include "io/files.h"
+#include "keys/annotate.h"
+#include "pipeline/pipeline.h"
+#include "pipeline/road.h"
+#include "text/line_reader.h"
+
+#ifndef MOLSTAMP_VERSION
+#define MOLSTAMP_VERSION "unknown"
+#endif
+
+namespace {
+
+// Everything a run holds from start to end.
+struct RunState {
+  Options options;
+  Files files;
+  LineBuffer line;
+  RecordReader records;  // CSV
+  Annotator annotator;
+  Progress progress;
+  Road road;
+  int read_error = kReadOk;
+  std::time_t start = 0;
+};
+
+// The descriptor of an input that can make a reader wait (a pipe, a
+// terminal), or -1 for a file, which never does.
+int waiting_input(const Stream& in) { return S_ISREG(in.st.st_mode) ? -1 : in.fd; }
+
+// The serial run: the reader's lines (or CSV records) along the road, until
+// the input ends or the road says stop.
+void annotate_serially(RunState& s) {
+  FILE* in = s.files.in.file;
+  int wait_fd = waiting_input(s.files.in);
+  bool lines = s.annotator.format.delimiter == '\t';
+  RecordReader& r = s.records;
+  r.delimiter = s.annotator.format.delimiter;
+  for (;;) {
+    // Lines that came before a pause of the input go out before it.
+    if (wait_fd >= 0 && input_would_wait(in, wait_fd)) push_output(s.road);
+    char* line = lines ? read_text_line(in, s.line) : read_record(in, r);
+    if (line == nullptr) break;
+    uint32_t length = lines ? s.line.length : r.length;
+    if (!travel(s.road, line, length, lines ? s.line.end : r.end)) break;
+  }
+  s.read_error = lines ? s.line.error : r.error;
+}
+
+// The end of a run: what stopped it, the summary, then the checked closes;
+// returns the exit status.
+int finish(RunState& s) {
+  FILE* console = s.files.console;
+  int status = 0;
+  // The last count before any message, which then starts on a clear line.
+  end_progress(s.progress);
+  if (s.read_error != kReadOk || s.annotator.out_of_memory) clear_progress(s.progress, console);
+  if (s.read_error == kReadTooLong) {
+    fprintf(console, "\n* Error: could not process line %" PRId64 " (too long).", s.road.lines + 1);
+    status = 5;
+  } else if (s.read_error == kReadFailed) {
+    fprintf(console, "\n* Error: could not read input file!");
+    status = 5;
+  } else if (s.read_error == kReadUnclosedQuote) {
+    fprintf(console,
+            "\n* Error: the input ends inside a quoted field that begins in line #%" PRId64 "!",
+            s.road.lines);
+    status = 5;
+  }
+  if (s.annotator.out_of_memory) {
+    fprintf(console, "\n* Error: out of memory!");
+    status = 5;
+  }
+  // A run that stops at a failed write leaves its last candidate unjudged,
+  // whatever the number of threads; so does input lost to a read error,
+  // which may have held its key line.
+  if (!s.road.stopped && !s.annotator.out_of_memory)
+    end_lines(s.annotator, s.road.lines, input_complete(s.read_error), s.road.out);
+  const Counts& c = s.annotator.counts;
+  int64_t checked = c.agree + c.differ + c.missing + c.failed;
+  if (s.options.check && checked == 0) {
+    clear_progress(s.progress, console);
+    fprintf(console, "\n* Warning: no InChI to check!");
+  }
+  // A check that finds a wrong or missing key, or nothing to check, fails.
+  if (s.options.check && status == 0 && checked != c.agree) status = 6;
+  if (s.options.check && status == 0 && checked == 0) status = 6;
+  if (status != 0 && s.progress.terminal) fflush(console);
+  fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.road.lines);
+  if (s.options.check) {
+    fprintf(console,
+            "\nInChIKey: checked %" PRId64 ": agree %" PRId64 ", differ %" PRId64
+            ", missing %" PRId64 ", failed %" PRId64 ".\n",
+            checked, c.agree, c.differ, c.missing, c.failed);
+  } else {
+    fprintf(console, "\nInChIKey: added %" PRId64 ", failed %" PRId64 ".\n", c.added, c.failed);
+  }
+  fprintf(console, "\nElapsed time: %ld\n", static_cast<long>(std::time(nullptr) - s.start));
+  return close_files(s.files, status);
+}
+
+// Flushes standard output when it was the console: a full disk or a closed
+// pipe there must not pass for success.
+int check_stdout(int status) {
+  if (fflush(stdout) != 0 || ferror(stdout)) {
+    fputs("* Error: could not write standard output!\n", stderr);
+    return 5;
+  }
+  return status;
+}
+
+// Annotates the open files, in parallel when asked for and possible.
+void annotate(RunState& s) {
+  Files& f = s.files;
+  const Options& o = s.options;
+  s.annotator.format =
+      LineFormat{o.no_copy, o.table_field, o.header, o.check, o.key_field, o.delimiter};
+  s.annotator.log = f.log;
+  uint64_t size = S_ISREG(f.in.st.st_mode) ? static_cast<uint64_t>(f.in.st.st_size) : 0;
+  s.progress = start_progress(f.console, f.log, f.in.fd, size);
+  s.annotator.progress = &s.progress;
+  s.road = Road{&s.annotator, f.out.file, f.out.encoder, f.out.raw, &s.progress};
+  fprintf(f.log, "Processing '%s'...\n", o.input_name);
+  s.start = std::time(nullptr);
+  unsigned workers = resolve_jobs(o.jobs);
+  if (workers <= 1 || !annotate_parallel(f.in.file, waiting_input(f.in), s.road, f.out.format,
+                                         workers, s.read_error))
+    annotate_serially(s);
+}
+
+// The whole run; returns the exit status.
+int run(int argc, char** argv) {
+  hold_standard_descriptors();
+  // A file-size limit (ulimit -f) is a write error like a full disk, to be
+  // reported, not a signal that kills the run with its output cut.
+  signal(SIGXFSZ, SIG_IGN);
+  RunState s;
+  s.options = parse_options(argc, argv);
+  switch (s.options.action) {
+    case Action::kUsage:
+      print_usage();
+      return check_stdout(0);
+    case Action::kVersion:
+      printf("molstamp %s\n", MOLSTAMP_VERSION);
+      return check_stdout(0);
+    case Action::kBadSwitch:
+      fputs(s.options.error.c_str(), stdout);
+      print_usage();
+      return check_stdout(1);
+    case Action::kRun:
+      break;
+  }
+  const Options& o = s.options;
+  int status = open_files(FileNames{o.input_name, o.output_name, o.log_name}, s.files);
+  if (status == 0) {
+    annotate(s);
+    status = finish(s);
+  }
+  std::free(s.line.data);
+  std::free(s.records.line.data);
+  std::free(s.records.record.data);
+  return s.files.console == stdout ? check_stdout(status) : status;
+}
+
+}  // namespace
+
+int run_molstamp(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    // Only a nearly exhausted address space gets here (the strings of the
+    // command line, the stream buffers): an incomplete run like any other.
+    fputs("* Error: out of memory!\n", stderr);
+    return 5;
+  }
+}

@@ -1,0 +1,70 @@
+// What every decompressor shares: the compressed bytes read ahead from the
+// input, how far the data has gone, and how a failure is handed out. Used by
+// codec.cpp and the format units (gzip.cpp, zstd.cpp, ...), nobody else.
+#ifndef MOLSTAMP_DECODER_H
+#define MOLSTAMP_DECODER_H
+
+#include <sys/types.h>
+
+#include <cstddef>
+
+#include "io/codec/codec.h"
+
+// The most compressed bytes read from the input at once.
+constexpr size_t kReadChunk = 1 << 17;
+
+// Where compressed bytes come from.
+struct Source {
+  int fd = -1;          // negative: nothing beyond the bytes handed over at the start
+  bool owned = true;    // the decoder closes fd
+  off_t at = -1;        // >= 0: read with pread from here, leaving fd's offset alone
+  size_t max_read = 0;  // > 0 caps each read (for tests)
+};
+
+// A decompressor's state, whatever the format.
+struct Decoder {
+  Source src;
+  Format format = Format::kPlain;
+  unsigned char* in = nullptr;  // compressed bytes read ahead; [in_pos, in_len) not yet used
+  size_t in_pos = 0, in_len = 0;
+  bool failed = false;       // damage found after some bytes were handed out
+  bool more_output = false;  // the last call filled its output: more may wait
+  bool in_unit = false;      // inside a member, stream or frame
+  bool settled = true;       // false until skippable frames at the start are passed over
+  void* state = nullptr;     // the format's decompressor
+};
+
+// Reads at most n bytes from src into buf: how many, 0 at the end, -1 on an error.
+ssize_t read_source(Source& src, unsigned char* buf, size_t n);
+
+// Reads more compressed input into d.in once all of it is used: >0, 0 at the
+// end, -1 on an error.
+ssize_t refill(Decoder& d);
+
+// What a decoder's next step has to work with.
+enum class Input {
+  kReady,   // compressed bytes, or decoded output still waiting
+  kEnd,     // the end of the input, between members, streams or frames
+  kFailed,  // a read error, or the end inside a member, stream or frame
+};
+
+// Reads more compressed input once all of it is used and no decoded output
+// waits, and says what the next step has.
+Input next_input(Decoder& d);
+
+// What a decoder of members or streams (gzip, bzip2) meets between two:
+// another one, the end of the input (also when only zero bytes are left, as
+// tape and block-device copies pad files and gzip accepts), or a failure,
+// a zero byte followed by anything else among them.
+Input next_member(Decoder& d);
+
+// Keeps at least k (<= kReadChunk) unused compressed bytes in d.in, reading
+// as needed: how many there are, fewer than k only at the end of the input;
+// -1 on a read error.
+ssize_t gather(Decoder& d, size_t k);
+
+// Hands out what was decoded before a failure (produced bytes); the failure
+// itself, EIO, comes with the next call.
+ssize_t fail(Decoder& d, size_t produced);
+
+#endif

@@ -1,0 +1,47 @@
+// The files of a run: the input, the output, the log and the console,
+// opened together with every refusal decided before anything is written, and
+// closed together with every write checked.
+#ifndef MOLSTAMP_FILES_H
+#define MOLSTAMP_FILES_H
+
+#include <cstdio>
+
+#include "io/streams.h"
+
+// The names a run's files are given: null when not given (input: every
+// argument was a switch).
+struct FileNames {
+  const char* input = nullptr;
+  const char* output = nullptr;  // null: InChIKeys.txt, with a warning
+  const char* log = nullptr;     // null or empty: standard error
+};
+
+struct Files {
+  Stream in;
+  Stream out;
+  FILE* log = nullptr;     // a file of ours, or standard error or output
+  FILE* console = stdout;  // progress, summary, errors: stderr when standard output is the output
+};
+
+// Holds closed standard descriptors, so that the run's own files never take
+// them: input on a directory (no input to read), output and error on
+// /dev/full (writing there fails and is reported, as on the closed
+// descriptor).
+void hold_standard_descriptors();
+
+// Opens input, output and log (by their names; the output defaults to
+// InChIKeys.txt with a warning, the log to standard error). Refuses, before
+// any file is truncated or written: an input that is an archive (zip, 7z or
+// tar, compressed or not), an output, log or standard stream that is the
+// input's file, FIFO or pipe, a log that is the output's file, FIFO or pipe,
+// and standard error as the console when it is the output. A name for
+// standard output or error is written through that stream. Returns 0, or the
+// exit status (2 input, 3 output, 4 log) after saying why where that is safe
+// and removing any file this call created.
+int open_files(const FileNames& names, Files& f);
+
+// Closes the input, output and log, each write checked; says on the console
+// what could not be written. Returns status, or 5 when a write failed.
+int close_files(Files& f, int status);
+
+#endif

@@ -1,0 +1,165 @@
+// The batch: threads take chunks of the strings from a shared index, so that
+// a thread slowed by other load does not hold the others up.
+#include "keys/batch.h"
+
+#include <pthread.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "sys/budget.h"
+
+namespace {
+
+// Small enough to balance the threads, large enough that the shared index
+// is touched once per 100 microseconds or so.
+constexpr size_t kChunk = 64;
+
+// Between two polls: well within the 0.2 s in which an interrupt should take
+// effect, seldom enough that whatever the poll locks (Python's GIL) costs
+// nothing.
+constexpr long long kPollNanoseconds = 20 * 1000 * 1000;
+
+// One batch: its strings, where its results go, the next chunk to take,
+// whether to stop, and how many started threads have ended.
+struct Job {
+  const char* const* inchis;
+  size_t n;
+  KeyFunction compute;
+  BatchKey* keys;           // batch_keys
+  const StoredKey* stored;  // batch_check
+  Verdict* verdicts;        // batch_check
+  std::atomic<size_t> next{0};
+  std::atomic<bool> stop{false};
+  std::mutex mutex{};  // guards ended
+  std::condition_variable one_ended{};
+  size_t ended = 0;
+};
+
+// The i-th string's result, with key as the library's buffer.
+void do_one(Job& job, size_t i, char* key) {
+  const char* inchi = job.inchis[i];
+  if (inchi == nullptr) {
+    if (job.keys != nullptr) job.keys[i] = BatchKey{};
+    return;
+  }
+  // A check judges candidates only, as the tool does.
+  if (job.keys == nullptr && !is_candidate(inchi)) return;
+  int status = job.compute(inchi, key);
+  if (job.keys != nullptr) {
+    BatchKey& k = job.keys[i];
+    k.status = status;
+    size_t bytes = status == 0 ? strnlen(key, kKeyBytes) : 0;
+    std::memcpy(k.key, key, bytes);
+    k.key[bytes] = '\0';
+    return;
+  }
+  size_t n = job.stored[i].bytes;
+  const char* stored = stored_key(job.stored[i].text, n);
+  job.verdicts[i] = judge(status == 0, key, stored, n);
+}
+
+// Nanoseconds of a clock cheap enough to read after every string.
+long long coarse_now() {
+  timespec t{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+  return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+// Asks poll when `due` has passed, and sets the next due time; a no stops the
+// job.
+void poll_when_due(Job& job, const BatchPoll& poll, long long& due) {
+  long long now = coarse_now();
+  if (now < due) return;
+  due = now + kPollNanoseconds;
+  if (!poll.keep_going(poll.context)) job.stop.store(true, std::memory_order_relaxed);
+}
+
+// Takes chunks until none is left or the job stops, asking poll (when not
+// null) between strings.
+void take_chunks(Job& job, const BatchPoll* poll) {
+  char key[256];
+  long long due = coarse_now() + kPollNanoseconds;
+  while (!job.stop.load(std::memory_order_relaxed)) {
+    size_t begin = job.next.fetch_add(kChunk, std::memory_order_relaxed);
+    if (begin >= job.n) break;
+    size_t end = job.n - begin < kChunk ? job.n : begin + kChunk;
+    for (size_t i = begin; i < end && !job.stop.load(std::memory_order_relaxed); ++i) {
+      do_one(job, i, key);
+      if (poll != nullptr) poll_when_due(job, *poll, due);
+    }
+  }
+}
+
+// A started thread: its chunks, then word to the calling thread.
+void* work(void* arg) {
+  Job& job = *static_cast<Job*>(arg);
+  take_chunks(job, nullptr);
+  std::lock_guard<std::mutex> lock(job.mutex);
+  ++job.ended;
+  job.one_ended.notify_one();
+  return nullptr;
+}
+
+// Waits for the started threads, asking poll (when not null) meanwhile, then
+// joins them: none outlives the batch.
+void wait_for_threads(Job& job, const std::vector<pthread_t>& started, const BatchPoll* poll) {
+  if (poll != nullptr) {
+    auto due = std::chrono::steady_clock::now() + std::chrono::nanoseconds(kPollNanoseconds);
+    std::unique_lock<std::mutex> lock(job.mutex);
+    while (job.ended < started.size() && !job.stop.load(std::memory_order_relaxed)) {
+      if (job.one_ended.wait_until(lock, due) != std::cv_status::timeout) continue;
+      // Not under the lock: the poll may wait for a lock of its own.
+      lock.unlock();
+      if (!poll->keep_going(poll->context)) job.stop.store(true, std::memory_order_relaxed);
+      due = std::chrono::steady_clock::now() + std::chrono::nanoseconds(kPollNanoseconds);
+      lock.lock();
+    }
+  }
+  for (pthread_t thread : started) pthread_join(thread, nullptr);
+}
+
+// Runs the job on the calling thread and threads - 1 more; false when poll
+// stopped it.
+bool run(Job& job, unsigned threads, const BatchPoll& poll) {
+  const BatchPoll* asked = poll.keep_going != nullptr ? &poll : nullptr;
+  std::vector<pthread_t> started;
+  if (threads > 1) started.reserve(threads - 1);
+  for (unsigned t = 1; t < threads; ++t) {
+    pthread_t thread;
+    if (start_thread(thread, work, &job)) started.push_back(thread);
+  }
+  take_chunks(job, asked);
+  wait_for_threads(job, started, asked);
+  return !job.stop.load(std::memory_order_relaxed);
+}
+
+}  // namespace
+
+unsigned batch_threads(unsigned requested, size_t n) {
+  requested = resolve_jobs(requested);
+  // A thread without a chunk of its own would only start and end.
+  size_t chunks = n / kChunk + (n % kChunk != 0 ? 1 : 0);
+  if (requested > chunks) requested = static_cast<unsigned>(chunks);
+  if (requested <= 1) return 1;
+  unsigned workers = affordable_workers(requested);
+  return workers < 2 ? 1 : workers;
+}
+
+bool batch_keys(const char* const* inchis, size_t n, unsigned threads, BatchKey* keys,
+                KeyFunction compute, BatchPoll poll) {
+  Job job{inchis, n, compute, keys, nullptr, nullptr};
+  return run(job, threads, poll);
+}
+
+bool batch_check(const char* const* inchis, const StoredKey* stored, size_t n, unsigned threads,
+                 Verdict* verdicts, KeyFunction compute, BatchPoll poll) {
+  Job job{inchis, n, compute, nullptr, stored, verdicts};
+  return run(job, threads, poll);
+}

@@ -1,0 +1,60 @@
+// Keys and check verdicts of many InChI strings at once, on several threads:
+// what a binding for another language calls, free of that language's types.
+#ifndef MOLSTAMP_BATCH_H
+#define MOLSTAMP_BATCH_H
+
+#include <cstddef>
+
+#include "keys/annotate.h"
+#include "keys/check.h"
+
+// The characters of an InChIKey.
+constexpr size_t kKeyBytes = 27;
+
+// The status of a null string's entry: the library was not asked.
+constexpr int kNotAsked = -1;
+
+// One string's key: the library's status and, when it is 0, the key
+// (NUL-terminated, cut to kKeyBytes).
+struct BatchKey {
+  int status = kNotAsked;
+  char key[kKeyBytes + 1] = {};
+};
+
+// A stored key to judge against: `bytes` bytes at text, an "InChIKey="
+// prefix allowed; none when bytes is 0.
+struct StoredKey {
+  const char* text = "";
+  size_t bytes = 0;
+};
+
+// Asked by the calling thread every few tens of milliseconds while a batch
+// runs: keep_going(context) false stops the batch, each thread after its
+// current string. None: the batch runs to its end.
+struct BatchPoll {
+  bool (*keep_going)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
+// The threads a batch of n strings runs on when `requested` are asked for
+// (0: one per online processor): no more than its chunks of work nor
+// kMostJobs, within the address-space budget of the pipeline, at least 1
+// (the calling thread).
+unsigned batch_threads(unsigned requested, size_t n);
+
+// keys[i] for each of the n NUL-terminated strings inchis[i] (null: status
+// kNotAsked), computed by compute on `threads` threads, the calling thread
+// among them. Threads that cannot start leave their share to the others.
+// False when poll stopped it: the entries not reached are left as they were;
+// every thread has ended either way.
+bool batch_keys(const char* const* inchis, size_t n, unsigned threads, BatchKey* keys,
+                KeyFunction compute = library_key, BatchPoll poll = {});
+
+// verdicts[i] for each inchis[i] that is a candidate (begins with "InC"): its
+// key judged against stored[i] by check mode's rules (a prefix "InChIKey="
+// ignored, an empty key none); the other entries are left as they were.
+// Threads and poll as batch_keys.
+bool batch_check(const char* const* inchis, const StoredKey* stored, size_t n, unsigned threads,
+                 Verdict* verdicts, KeyFunction compute = library_key, BatchPoll poll = {});
+
+#endif

@@ -1,0 +1,128 @@
+// The block pipeline. The reader (the calling thread) fills slots with blocks
+// of whole lines; workers annotate each block into memory with their own
+// annotator (and compress it for a .gz or .zst output), marking where
+// progress prints and checkpoints fall; the writer thread brings the blocks
+// onto the serial road in input order. Locks are taken once per block, never
+// per line.
+#include "pipeline/pipeline.h"
+
+#include <pthread.h>
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "io/streams.h"
+#include "pipeline/block_reader.h"
+#include "pipeline/pipeline_worker.h"
+#include "pipeline/pipeline_writer.h"
+#include "pipeline/slot_ring.h"
+#include "sys/budget.h"
+#include "text/line_reader.h"
+
+namespace {
+
+// A block this much larger than usual holds a very long line: the writer
+// annotates it straight into the output, so that the line is not held twice.
+constexpr size_t kLongBlockBytes = 4 * kBlockBytes;
+
+// A write stream that appends to a string; fails when memory runs out.
+ssize_t append_to_string(void* cookie, const char* buf, size_t size) {
+  try {
+    static_cast<std::string*>(cookie)->append(buf, size);
+  } catch (...) {
+    return -1;
+  }
+  return static_cast<ssize_t>(size);
+}
+
+FILE* open_string_stream(std::string* s) {
+  return fopencookie(s, "w", {nullptr, append_to_string, nullptr, nullptr});
+}
+
+// The reader: fills free slots in turn until the input ends or fails, or
+// the writer stops the run. Returns the reader's ReadError.
+int read_all(Pipeline& p, FILE* in, int wait_fd) {
+  Splitter sp;
+  if (p.road.annotator->format.delimiter != '\t') sp.delimiter = p.road.annotator->format.delimiter;
+  for (uint64_t sequence = 0;; ++sequence) {
+    Slot& slot = p.slot(sequence);
+    {
+      std::unique_lock<std::mutex> lock(p.m);
+      p.slot_free.wait(lock, [&] { return slot.state == Slot::kFree || p.stop; });
+      if (p.stop) break;
+    }
+    if (!read_block(in, sp, slot.block)) break;
+    slot.long_block = slot.block.size > kLongBlockBytes;
+    slot.pushed = wait_fd >= 0 && input_would_wait(in, wait_fd);
+    {
+      std::unique_lock<std::mutex> lock(p.m);
+      slot.state = Slot::kFilled;
+      ++p.filled;
+      p.block_filled.notify_one();
+      // One long line at a time: its block goes out before another is read,
+      // so that a run of them is held once, as in the serial run.
+      if (slot.long_block) p.slot_free.wait(lock, [&] { return p.written == p.filled || p.stop; });
+    }
+    if (sp.done) break;
+  }
+  int error = sp.error;
+  free_splitter(sp);
+  std::lock_guard<std::mutex> lock(p.m);
+  p.reading_done = true;
+  p.block_filled.notify_all();
+  p.block_done.notify_all();
+  return error;
+}
+
+}  // namespace
+
+bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
+                       int& read_error) {
+  workers = affordable_workers(workers);
+  if (workers < 2) return false;
+  Pipeline p(road, format);
+  // Enough slots that every worker has one at work and one waiting, and the
+  // reader and the writer one each.
+  p.slots.resize(2 * workers + 2);
+  bool ok = true;
+  for (Slot& slot : p.slots) {
+    slot.out_file = open_string_stream(&slot.out);
+    slot.log_file = open_string_stream(&slot.log);
+    ok = ok && slot.out_file != nullptr && slot.log_file != nullptr;
+  }
+  // The writer's long blocks stop the run when memory runs out, as blocks
+  // annotated by the workers do.
+  road.annotator->out_of_memory_stops = true;
+  std::vector<pthread_t> threads(workers + 1);
+  size_t started = 0;
+  while (ok && started < threads.size()) {
+    ok = start_thread(threads[started], started == 0 ? writer_main : worker_main, &p);
+    if (ok) ++started;
+  }
+  if (ok) {
+    read_error = read_all(p, in, wait_fd);
+  } else {
+    // Not every thread could start: the started ones see an empty input,
+    // and the caller goes serial, since nothing has been read.
+    std::lock_guard<std::mutex> lock(p.m);
+    p.reading_done = true;
+    p.block_filled.notify_all();
+    p.block_done.notify_all();
+  }
+  for (size_t i = 0; i < started; ++i) pthread_join(threads[i], nullptr);
+  road.annotator->out_of_memory_stops = false;
+  // The serial run, stopped at the same line, would not have read on to a
+  // read error that the reader met ahead of the writer.
+  if (road.stopped || road.annotator->out_of_memory) read_error = kReadOk;
+  for (Slot& slot : p.slots) {
+    if (slot.out_file != nullptr) fclose(slot.out_file);
+    if (slot.log_file != nullptr) fclose(slot.log_file);
+    free_block(slot.block);
+  }
+  return ok;
+}

@@ -1,0 +1,434 @@
+#include "keys/annotate.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Stands in for the library: "InC<n>..." answers status n, and a fixed key
+// for status 0, so that statuses the real library never returns are reachable.
+int fake_key(const char* inchi, char* key) {
+  int status = std::atoi(inchi + 3);
+  if (status == 0) std::snprintf(key, 256, "FAKE-KEY");
+  return status;
+}
+
+// What annotate_line wrote and counted for one line.
+struct Annotated {
+  std::string out, log;
+  int64_t added = 10, failed = 20;  // not zero: the counters must only grow
+  std::string line;                 // the line afterwards
+};
+
+// Runs annotate_line on a copy of line, with memory streams for the output
+// and the log.
+Annotated annotate(const std::string& line, int64_t number, LineFormat format,
+                   KeyFunction compute) {
+  Annotated result;
+  result.line = line;  // writable, with its NUL
+  char* out_text = nullptr;
+  char* log_text = nullptr;
+  size_t out_size = 0, log_size = 0;
+  FILE* out = open_memstream(&out_text, &out_size);
+  Annotator a;
+  a.format = format;
+  a.compute = compute;
+  a.log = open_memstream(&log_text, &log_size);
+  a.counts.added = result.added;
+  a.counts.failed = result.failed;
+  EXPECT_TRUE(
+      annotate_line(a, result.line.data(), static_cast<uint32_t>(result.line.size()), number, out));
+  fclose(out);
+  fclose(a.log);
+  result.out.assign(out_text, out_size);
+  result.log.assign(log_text, log_size);
+  result.added = a.counts.added;
+  result.failed = a.counts.failed;
+  std::free(out_text);
+  std::free(log_text);
+  return result;
+}
+
+// The key line alone that a whole line gets.
+Annotated annotate(const char* line, int64_t line_number, KeyFunction compute) {
+  return annotate(line, line_number, LineFormat{true, 0, false}, compute);
+}
+
+struct StatusCase {
+  const char* line;
+  const char* out;
+  const char* log;
+  int added, failed;  // growth of each counter
+};
+
+const StatusCase kStatusCases[] = {
+    {"InC0", "InChIKey=FAKE-KEY\n", "", 1, 0},
+    {"InC1", "", "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n",
+     0, 1},
+    {"InC2", "", "", 0, 1},
+    {"InC3", "", "", 0, 1},
+    {"InC4", "",
+     "Warning: could not compute InChIKey for the line #7 (not enough memory to treat the "
+     "string)\n",
+     0, 1},
+    {"InC5", "",
+     "Warning: could not compute InChIKey for the line #7 (detected error in flag character)\n", 0,
+     1},
+    {"InC20", "",
+     "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n", 0, 1},
+    {"InC21", "",
+     "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n", 0, 1},
+    {"InC-1", "",
+     "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n", 0, 1},
+    // Not candidates: the library is never asked.
+    {"inC0", "", "", 0, 0},
+    {" InC0", "", "", 0, 0},
+    {"In", "", "", 0, 0},
+    {"I", "", "", 0, 0},
+    {"", "", "", 0, 0},
+};
+
+template <size_t N>
+void expect_annotated(const StatusCase (&cases)[N], int64_t line_number, KeyFunction compute) {
+  for (const StatusCase& c : cases) {
+    SCOPED_TRACE(c.line);
+    Annotated a = annotate(c.line, line_number, compute);
+    EXPECT_EQ(a.out, c.out);
+    EXPECT_EQ(a.log, c.log);
+    EXPECT_EQ(a.added, 10 + c.added);
+    EXPECT_EQ(a.failed, 20 + c.failed);
+  }
+}
+
+TEST(AnnotateLine, EachStatusGivesItsOutputLogAndCount) {
+  expect_annotated(kStatusCases, 7, fake_key);
+}
+
+TEST(AnnotateLine, WarningNamesLineNumbersBeyond32Bits) {
+  Annotated a = annotate("InC1", 4294967301LL, fake_key);
+  EXPECT_EQ(a.log,
+            "Warning: could not compute InChIKey for the line #4294967301 "
+            "(unresolved program error)\n");
+}
+
+// Published InChIKeys of real compounds, computed here by libinchi.
+struct RealCase {
+  const char* compound;
+  const char* inchi;
+  const char* key;
+};
+
+const RealCase kRealCases[] = {
+    {"benzene", "InChI=1S/C6H6/c1-2-4-6-5-3-1/h1-6H", "UHOVQNZJYSORNB-UHFFFAOYSA-N"},
+    {"ethanol", "InChI=1S/C2H6O/c1-2-3/h3H,2H2,1H3", "LFQSCWFLJHTTHZ-UHFFFAOYSA-N"},
+    {"water", "InChI=1S/H2O/h1H2", "XLYOFNOQVPJJNP-UHFFFAOYSA-N"},
+    {"caffeine", "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3",
+     "RYYVLZVUVIJVGH-UHFFFAOYSA-N"},
+    {"aspirin", "InChI=1S/C9H8O4/c1-6(10)13-8-5-3-2-4-7(8)9(11)12/h2-5H,1H3,(H,11,12)",
+     "BSYNRYMUTXBXSQ-UHFFFAOYSA-N"},
+    {"D-glucose", "InChI=1S/C6H12O6/c7-1-2-3(8)4(9)5(10)6(11)12-2/h2-11H,1H2/t2-,3-,4+,5-,6?/m1/s1",
+     "WQZGKKKJIJFFOK-GASJEMHNSA-N"},
+    {"morphine",
+     "InChI=1S/C17H19NO3/c1-18-7-6-17-10-3-5-13(20)16(17)21-15-12(19)4-2-9(14(15)17)8-11(10)18/"
+     "h2-5,10-11,13,16,19-20H,6-8H2,1H3/t10-,11+,13-,16-,17-/m0/s1",
+     "BQJCRHHNABKAKU-KBQPJGBKSA-N"},
+    {"sodium hydroxide", "InChI=1S/Na.H2O/h;1H2/q+1;/p-1", "HEMHJVSKTPXQMS-UHFFFAOYSA-M"},
+    {"methane, non-standard", "InChI=1/CH4/h1H4", "VNWKTOKETHGBQD-UHFFFAOYNA-N"},
+};
+
+TEST(AnnotateLine, RealLibraryGivesPublishedKeys) {
+  for (const RealCase& c : kRealCases) {
+    SCOPED_TRACE(c.compound);
+    Annotated a = annotate(c.inchi, 1, library_key);
+    EXPECT_EQ(a.out, std::string("InChIKey=") + c.key + "\n");
+    EXPECT_EQ(a.log, "");
+    EXPECT_EQ(a.added, 11);
+    EXPECT_EQ(a.failed, 20);
+  }
+}
+
+TEST(AnnotateLine, RealLibraryFailuresAreCountedAndOnlySomeLogged) {
+  const StatusCase cases[] = {
+      {"InChI=1S/", "",
+       "Warning: could not compute InChIKey for the line #3 (unresolved program error)\n", 0, 1},
+      {"InC", "", "", 0, 1},
+      {"InChI=garbage", "", "", 0, 1},
+      {"InChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N", "", "", 0, 1},  // our own output read back
+  };
+  expect_annotated(cases, 3, library_key);
+}
+
+// What write_line makes of one line, with the fake library.
+struct LineCase {
+  std::string line;
+  uint32_t field;  // 0: whole lines
+  bool no_copy, header;
+  std::string out, log;
+  int added, failed;
+  int64_t number = 7;  // the line's number
+};
+
+using namespace std::string_literals;
+
+const std::string kWarn7 =
+    "Warning: could not compute InChIKey for the line #7 (unresolved program error)\n";
+
+const LineCase kLineCases[] = {
+    // Whole lines: the line, then its key line.
+    {"InC0", 0, false, false, "InC0\nInChIKey=FAKE-KEY\n", "", 1, 0},
+    {"InC0", 0, true, false, "InChIKey=FAKE-KEY\n", "", 1, 0},
+    {"x\0y"s, 0, false, false, "x\0y\n"s, "", 0, 0},
+    {"InC1", 0, false, false, "InC1\n", kWarn7, 0, 1},
+    // Tables: the row, a TAB and the key of field N; one line per row.
+    {"1\tInC0\tx", 2, false, false, "1\tInC0\tx\tFAKE-KEY\n", "", 1, 0},
+    {"1\tInC0", 2, false, false, "1\tInC0\tFAKE-KEY\n", "", 1, 0},
+    {"InC0", 1, false, false, "InC0\tFAKE-KEY\n", "", 1, 0},
+    {"InC0\tx", 1, false, false, "InC0\tx\tFAKE-KEY\n", "", 1, 0},
+    {"x\tInC0", 1, false, false, "x\tInC0\t\n", "", 0, 0},
+    {"InC0", 2, false, false, "InC0\t\n", "", 0, 0},  // no TAB: no field 2
+    {"1\tInC0", 3, false, false, "1\tInC0\t\n", "", 0, 0},
+    {"1\tInC0", 2147483647, false, false, "1\tInC0\t\n", "", 0, 0},
+    {"1\t\t", 2, false, false, "1\t\t\t\n", "", 0, 0},
+    {"1\t\tInC0", 3, false, false, "1\t\tInC0\tFAKE-KEY\n", "", 1, 0},
+    {"", 1, false, false, "\t\n", "", 0, 0},
+    {"1\tInC1\tx", 2, false, false, "1\tInC1\tx\t\n", kWarn7, 0, 1},
+    {"1\tInC2\tx", 2, false, false, "1\tInC2\tx\t\n", "", 0, 1},
+    {"1\tinC0\tx", 2, false, false, "1\tinC0\tx\t\n", "", 0, 0},
+    {"1\t InC0", 2, false, false, "1\t InC0\t\n", "", 0, 0},
+    // The library sees the field up to a NUL; the row is copied whole.
+    {"1\tIn\0C0\tx"s, 2, false, false, "1\tIn\0C0\tx\t\n"s, "", 0, 0},
+    {"1\tInC0\0zz\tx"s, 2, false, false, "1\tInC0\0zz\tx\tFAKE-KEY\n"s, "", 1, 0},
+    // -n: the key column alone, still one line per row.
+    {"1\tInC0\tx", 2, true, false, "FAKE-KEY\n", "", 1, 0},
+    {"1\tx", 2, true, false, "\n", "", 0, 0},
+    {"1", 2, true, false, "\n", "", 0, 0},
+    {"1\tInC1", 2, true, false, "\n", kWarn7, 0, 1},
+    // A header is never a candidate.
+    {"cid\tInC0", 2, false, true, "cid\tInC0\tInChIKey\n", "", 0, 0},
+    {"cid\tInC0", 2, true, true, "InChIKey\n", "", 0, 0},
+    // A byte order mark at the start of the input is copied, not read.
+    {"\xef\xbb\xbfInC0", 0, false, false, "\xef\xbb\xbfInC0\nInChIKey=FAKE-KEY\n", "", 1, 0, 1},
+    {"\xef\xbb\xbfInC0", 0, false, false, "\xef\xbb\xbfInC0\n", "", 0, 0},
+    {"\xef\xbbInC0", 0, false, false, "\xef\xbbInC0\n", "", 0, 0, 1},
+    {"\xef\xbb\xbf", 0, true, false, "", "", 0, 0, 1},
+    {"\xef\xbb\xbfInC0\tx", 1, false, false, "\xef\xbb\xbfInC0\tx\tFAKE-KEY\n", "", 1, 0, 1},
+    {"\xef\xbb\xbfid\tInC0", 2, false, false, "\xef\xbb\xbfid\tInC0\tFAKE-KEY\n", "", 1, 0, 1},
+    {"\xef\xbb\xbf"
+     "cid\tInC0",
+     2, false, true,
+     "\xef\xbb\xbf"
+     "cid\tInC0\tInChIKey\n",
+     "", 0, 0, 1},
+};
+
+// What annotate_line makes of one line as the case says; a header is line 1.
+Annotated write(const std::string& line, uint32_t field, bool no_copy, bool header,
+                KeyFunction compute, int64_t number = 7) {
+  return annotate(line, header ? 1 : number, LineFormat{no_copy, field, header}, compute);
+}
+
+TEST(AnnotateLine, LinesAndTableRows) {
+  for (const LineCase& c : kLineCases) {
+    SCOPED_TRACE(testing::PrintToString(c.line) + " line " + std::to_string(c.number) + " field " +
+                 std::to_string(c.field) + (c.no_copy ? " -n" : "") + (c.header ? " header" : ""));
+    Annotated w = write(c.line, c.field, c.no_copy, c.header, fake_key, c.number);
+    EXPECT_EQ(w.out, c.out);
+    EXPECT_EQ(w.log, c.log);
+    EXPECT_EQ(w.added, 10 + c.added);
+    EXPECT_EQ(w.failed, 20 + c.failed);
+    EXPECT_EQ(w.line, c.line);  // the field's end is put back
+  }
+}
+
+TEST(AnnotateLine, RealLibraryKeysATableField) {
+  // A NUL in an earlier field must not hide the keyed one.
+  for (const std::string& id : {"241"s, "a\0b"s}) {
+    std::string row = id + "\t" + kRealCases[0].inchi + "\tbenzene";
+    Annotated w = write(row, 2, false, false, library_key);
+    EXPECT_TRUE(w.out == row + "\t" + kRealCases[0].key + "\n") << testing::PrintToString(w.out);
+    EXPECT_EQ(w.log, "");
+    EXPECT_EQ(w.added, 11);
+  }
+}
+
+// Check mode: the lines of a file, one after another, then their end.
+struct CheckCase {
+  std::vector<std::string> lines;
+  uint32_t field, key_field;
+  bool header;
+  std::string report, log;  // report: after the header line
+  int agree, differ, missing, failed;
+  char delimiter = '\t';
+};
+
+const std::string kReportHeader = "line\tverdict\tstored_key\tcomputed_key\tinchi\n";
+const std::string kWarn1 =
+    "Warning: could not compute InChIKey for the line #1 (unresolved program error)\n";
+
+const CheckCase kCheckCases[] = {
+    {{}, 0, 0, false, "", "", 0, 0, 0, 0},  // an empty input's report is its header
+    // Line files: the stored key is on the line after the candidate.
+    {{"InC0", "InChIKey=FAKE-KEY"}, 0, 0, false, "", "", 1, 0, 0, 0},
+    {{"InC0", "InChIKey=OTHER"},
+     0,
+     0,
+     false,
+     "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    {{"InC0"}, 0, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"InC0", "x", "InChIKey=FAKE-KEY"},
+     0,
+     0,
+     false,
+     "1\tmissing\t\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     0,
+     1,
+     0},
+    {{"InC0", "InC0", "InChIKey=FAKE-KEY"},
+     0,
+     0,
+     false,
+     "1\tmissing\t\tFAKE-KEY\tInC0\n",
+     "",
+     1,
+     0,
+     1,
+     0},
+    {{"InC1", "InChIKey=FAKE-KEY"},
+     0,
+     0,
+     false,
+     "1\tfailed\tFAKE-KEY\t\tInC1\n",
+     kWarn1,
+     0,
+     0,
+     0,
+     1},
+    {{"InC2"}, 0, 0, false, "1\tfailed\t\t\tInC2\n", "", 0, 0, 0, 1},
+    // A key line is never a candidate, and one that follows no candidate
+    // (or a key line) is nobody's.
+    {{"InChIKey=FAKE-KEY"}, 0, 0, false, "", "", 0, 0, 0, 0},
+    {{"InC0", "InChIKey=FAKE-KEY", "InChIKey=OTHER"}, 0, 0, false, "", "", 1, 0, 0, 0},
+    // A stored key is compared byte for byte and shown as found.
+    {{"InC0", "InChIKey="}, 0, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"InC0", "InChIKey=fake-key"},
+     0,
+     0,
+     false,
+     "1\tdiffers\tfake-key\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    {{"InC0", "InChIKey=FAKE-KEY "},
+     0,
+     0,
+     false,
+     "1\tdiffers\tFAKE-KEY \tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    // TAB, LF, CR, NUL and the backslash are escaped: five fields a line.
+    {{"InC0\tcomment", "InChIKey=FAKE-KEY\tsrc\\"},
+     0,
+     0,
+     false,
+     "1\tdiffers\tFAKE-KEY\\tsrc\\\\\tFAKE-KEY\tInC0\\tcomment\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    {{"1,\"InC0\r\nx\",OTHER"},
+     2,
+     0,
+     false,
+     "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\\r\\nx\n",
+     "",
+     0,
+     1,
+     0,
+     0,
+     ','},
+    {{"InC0", "InChIKey=FAKE-KEY\0"s},
+     0,
+     0,
+     false,
+     "1\tdiffers\tFAKE-KEY\\0\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    {{"\xef\xbb\xbfInC0", "InChIKey=FAKE-KEY"}, 0, 0, false, "", "", 1, 0, 0, 0},
+    {{"inC0", "InChIKey=FAKE-KEY"}, 0, 0, false, "", "", 0, 0, 0, 0},
+    {{"InC0\0x"s, "InChIKey=OTHER"},
+     0,
+     0,
+     false,
+     "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\n",
+     "",
+     0,
+     1,
+     0,
+     0},
+    // Tables: the stored key is field N+1, or the field -k names.
+    {{"1\tInC0\tFAKE-KEY"}, 2, 0, false, "", "", 1, 0, 0, 0},
+    {{"1\tInC0\tInChIKey=FAKE-KEY\tx"}, 2, 0, false, "", "", 1, 0, 0, 0},
+    {{"1\tInC0\tOTHER"}, 2, 0, false, "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\n", "", 0, 1, 0, 0},
+    {{"1\tInC0\t"}, 2, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"1\tInC0"}, 2, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"1\tInC0\tInChIKey="}, 2, 0, false, "1\tmissing\t\tFAKE-KEY\tInC0\n", "", 0, 0, 1, 0},
+    {{"FAKE-KEY\tx\tInC0"}, 3, 1, false, "", "", 1, 0, 0, 0},
+    {{"1\tInC0\tx\tOTHER"}, 2, 4, false, "1\tdiffers\tOTHER\tFAKE-KEY\tInC0\n", "", 0, 1, 0, 0},
+    {{"cid\tInC0\tkey", "1\tInC0\tFAKE-KEY"}, 2, 0, true, "", "", 1, 0, 0, 0},
+    {{"1\tInC1\tFAKE-KEY"}, 2, 0, false, "1\tfailed\tFAKE-KEY\t\tInC1\n", kWarn1, 0, 0, 0, 1},
+    {{"1\tx\tFAKE-KEY", "2\t\tFAKE-KEY", "3"}, 2, 0, false, "", "", 0, 0, 0, 0},
+    {{"1\tInC0\tFAKE-KEY", "InChIKey=OTHER"}, 2, 0, false, "", "", 1, 0, 0, 0},
+};
+
+TEST(CheckLine, EveryVerdictInLinesAndTables) {
+  for (const CheckCase& c : kCheckCases) {
+    SCOPED_TRACE(testing::PrintToString(c.lines) + " field " + std::to_string(c.field) + " key " +
+                 std::to_string(c.key_field) + (c.header ? " header" : ""));
+    char* out_text = nullptr;
+    char* log_text = nullptr;
+    size_t out_size = 0, log_size = 0;
+    FILE* out = open_memstream(&out_text, &out_size);
+    Annotator a;
+    a.format = LineFormat{false, c.field, c.header, true, c.key_field, c.delimiter};
+    a.compute = fake_key;
+    a.log = open_memstream(&log_text, &log_size);
+    int64_t number = 0;
+    for (const std::string& line : c.lines) {
+      std::string copy = line;
+      ASSERT_TRUE(annotate_line(a, copy.data(), static_cast<uint32_t>(copy.size()), ++number, out));
+      EXPECT_EQ(copy, line);
+    }
+    end_lines(a, number, true, out);
+    fclose(out);
+    fclose(a.log);
+    EXPECT_EQ(std::string(out_text, out_size), kReportHeader + c.report);
+    EXPECT_EQ(std::string(log_text, log_size), c.log);
+    EXPECT_EQ(a.counts.agree, c.agree);
+    EXPECT_EQ(a.counts.differ, c.differ);
+    EXPECT_EQ(a.counts.missing, c.missing);
+    EXPECT_EQ(a.counts.failed, c.failed);
+    std::free(out_text);
+    std::free(log_text);
+  }
+}
+
+}  // namespace
