@@ -1,13 +1,20 @@
-"""Builds the molstamp module: the binding and the tool's core sources (all of
-src/ but main.cpp), against Debian's pybind11-dev, python3-dev, libinchi-dev,
-libisal-dev, libzstd-dev, libbz2-dev, liblzma-dev and liblz4-dev. Meant for an in-tree build from a checkout:
+"""Builds the molstamp module with the project's own CMake build: the
+_molstamp target of the top-level CMakeLists.txt, whose core_sources list is
+the one list of the core's sources. Needs Debian's cmake, g++,
+pybind11-dev, python3-dev, libinchi-dev, libisal-dev, libzstd-dev,
+libbz2-dev, liblzma-dev and liblz4-dev. Meant for an in-tree build from a
+checkout:
 
     pip install --no-build-isolation --no-index ./python
 """
 import os
 import re
+import shutil
+import subprocess
+import sys
 
 from setuptools import Extension, setup
+from setuptools.command.build_ext import build_ext
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -22,38 +29,50 @@ def project_version():
     return found.group(1)
 
 
-def core_sources():
-    """The core library's sources, relative to this file as setuptools wants."""
-    src = os.path.join(ROOT, "src")
-    names = sorted(os.path.relpath(os.path.join(d, n), src)
-                   for d, _, files in os.walk(src) for n in files
-                   if n.endswith(".cpp") and n != "main.cpp")
-    return [os.path.join("..", "src", n) for n in names]
+class CMakeExtension(Extension):
+    """An extension that a CMake target builds: setuptools compiles nothing."""
+
+    def __init__(self, name, target):
+        super().__init__(name, sources=[])
+        self.target = target
 
 
-VERSION = project_version()
+class CMakeBuild(build_ext):
+    """Configures the project in the build directory (Release, no tests, for
+    the interpreter that runs this), builds the extension's target alone and
+    copies the module where setuptools packs it."""
+
+    def build_extension(self, ext):
+        build_dir = os.path.abspath(os.path.join(self.build_temp, "cmake"))
+        configure = [
+            "cmake", "-S", ROOT, "-B", build_dir,
+            "-DCMAKE_BUILD_TYPE=Release",
+            "-DMOLSTAMP_TESTS=OFF",
+            "-DMOLSTAMP_PYTHON=ON",
+            f"-DPython3_EXECUTABLE={sys.executable}",
+        ]
+        jobs = self.parallel or os.cpu_count() or 1
+        build = ["cmake", "--build", build_dir, "--target", ext.target, "--parallel", str(jobs)]
+        subprocess.run(configure, check=True)
+        subprocess.run(build, check=True)
+        destination = self.get_ext_fullpath(ext.name)
+        # python/CMakeLists.txt lays the module out as its package, under the
+        # name this interpreter imports.
+        built = os.path.join(build_dir, "python", "molstamp", os.path.basename(destination))
+        if not os.path.isfile(built):
+            raise RuntimeError(f"cmake built no {built}")
+        os.makedirs(os.path.dirname(destination), exist_ok=True)
+        shutil.copyfile(built, destination)
+
 
 setup(
     name="molstamp",
-    version=VERSION,
+    version=project_version(),
     description="InChIKeys of InChI strings by the InChI library, many at once",
     packages=["molstamp"],
     package_data={"molstamp": ["__init__.pyi", "py.typed"]},
     python_requires=">=3.9",
-    ext_modules=[
-        Extension(
-            "molstamp._molstamp",
-            sources=["binding.cpp"] + core_sources(),
-            include_dirs=[os.path.join("..", "src")],
-            define_macros=[("MOLSTAMP_VERSION", f'"{VERSION}"')],
-            # libinchi uses libm without linking it: m comes after it.
-            libraries=["inchi", "m", "isal", "zstd", "bz2", "lzma", "lz4"],
-            extra_compile_args=["-std=c++17", "-fvisibility=hidden", "-g0"],
-            extra_link_args=["-pthread"],
-            language="c++",
-        )
-    ],
-    # Both processors' worth of compilers at once.
-    options={"build_ext": {"parallel": os.cpu_count() or 1}},
+    ext_modules=[CMakeExtension("molstamp._molstamp", target="_molstamp")],
+    cmdclass={"build_ext": CMakeBuild},
     zip_safe=False,
 )

@@ -9,10 +9,11 @@ source_dir=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 unset PYTHONPATH
-# A copy: pip builds in the tree, which stays as it was; without what an
-# earlier build left there.
+# A copy of what the module's CMake build reads: pip builds in the tree,
+# which stays as it was; without what an earlier build left there.
 mkdir "$work/tree"
-cp -r "$source_dir/CMakeLists.txt" "$source_dir/src" "$source_dir/python" "$work/tree"
+cp -r "$source_dir/CMakeLists.txt" "$source_dir/cmake" "$source_dir/src" "$source_dir/python" \
+  "$work/tree"
 rm -rf "$work/tree/python/build" "$work/tree/python/"*.egg-info
 "$python" -m venv --system-site-packages "$work/venv"
 "$work/venv/bin/pip" install --quiet --no-build-isolation --no-index --no-cache-dir \
