@@ -2,8 +2,8 @@
 # Beyond one machine, molstamp runs inside an existing engine: GNU parallel
 # cutting a table at line ends into blocks, one molstamp per block, the key
 # columns kept in order (-k). Locally, with blocks far smaller than the
-# README's 64M so that there are many, it must give the key column of one
-# molstamp run over the whole table.
+# 64M of docs/more-than-one-machine.md so that there are many, it must give
+# the key column of one molstamp run over the whole table.
 set -euo pipefail
 tool=$1
 seed=$2
