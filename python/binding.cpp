@@ -18,10 +18,7 @@
 #include "cli/run.h"
 #include "keys/batch.h"
 #include "keys/check.h"
-
-#ifndef MOLSTAMP_VERSION
-#define MOLSTAMP_VERSION "unknown"
-#endif
+#include "sys/version.h"
 
 namespace py = pybind11;
 
@@ -299,7 +296,7 @@ int run(const std::vector<std::string>& args) {
 
 PYBIND11_MODULE(_molstamp, m) {
   m.doc() = "molstamp's core: InChIKeys by the InChI library, many at once on several threads.";
-  m.attr("__version__") = MOLSTAMP_VERSION;
+  m.attr("__version__") = molstamp_version();
   m.def("inchikey", &inchikey, py::arg("inchi"),
         R"(The InChIKey of one InChI string (str or bytes), 27 characters, or None
 when the InChI library gives none; a missing value (None, NaN, pd.NA,

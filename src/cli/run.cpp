@@ -16,11 +16,8 @@
 #include "keys/annotate.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/road.h"
+#include "sys/version.h"
 #include "text/line_reader.h"
-
-#ifndef MOLSTAMP_VERSION
-#define MOLSTAMP_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -154,7 +151,7 @@ int run(int argc, char** argv) {
       print_usage();
       return check_stdout(0);
     case Action::kVersion:
-      printf("molstamp %s\n", MOLSTAMP_VERSION);
+      printf("molstamp %s\n", molstamp_version());
       return check_stdout(0);
     case Action::kBadSwitch:
       fputs(s.options.error.c_str(), stdout);
