@@ -13,7 +13,7 @@
 
 #include "cli/options.h"
 #include "io/files.h"
-#include "keys/annotate.h"
+#include "keys/line_step.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/road.h"
 #include "sys/version.h"
@@ -129,7 +129,8 @@ void annotate(RunState& s) {
   uint64_t size = S_ISREG(f.in.st.st_mode) ? static_cast<uint64_t>(f.in.st.st_size) : 0;
   s.progress = start_progress(f.console, f.log, f.in.fd, size);
   s.annotator.progress = &s.progress;
-  s.road = Road{&s.annotator, f.out.file, f.out.encoder, f.out.raw, &s.progress};
+  s.road = Road{&s.annotator, line_step(s.annotator.format), f.out.file, f.out.encoder, f.out.raw,
+                &s.progress};
   fprintf(f.log, "Processing '%s'...\n", o.input_name);
   s.start = std::time(nullptr);
   unsigned workers = resolve_jobs(o.jobs);
