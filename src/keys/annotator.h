@@ -64,9 +64,9 @@ struct PendingCandidate {
 // buffer, the log for warnings, the counts, and in check mode the candidate
 // that waits for its next line.
 struct Annotator {
-  LineFormat format;
-  KeyFunction compute = library_key;
-  FILE* log = nullptr;
+  LineFormat format;                  // the run's
+  KeyFunction compute = library_key;  // the key call
+  FILE* log = nullptr;                // where warnings go
   Progress* progress = nullptr;  // the serial road's, cleared before a warning; null in workers
   // Parallel runs' annotators (parallel_annotator): a key call out of memory
   // ends the run (the serial run, with the address space to itself, would
@@ -74,10 +74,10 @@ struct Annotator {
   // give.
   bool out_of_memory_stops = false;
   bool out_of_memory = false;  // set when a key call ran out of memory and that stops the run
-  Counts counts;
-  PendingCandidate pending;
+  Counts counts;               // what this annotator counted
+  PendingCandidate pending;    // check mode on line files: the waiting candidate
   std::string field_text, stored_text;  // CSV fields without their quotes
-  char key[kKeyBufferBytes] = {};
+  char key[kKeyBufferBytes] = {};       // the key call's buffer
 };
 
 // An annotator for one thread of a parallel run: run's format and key call,
@@ -98,14 +98,14 @@ bool strip_key_prefix(const char*& text, size_t& n);
 
 // A line as key_candidate found it.
 struct Candidate {
-  char* text;            // the line's text: after a byte order mark on line 1
-  uint32_t text_length;  // its bytes
-  char* begin;           // the InChI's text [begin, end): the whole text, or its field's
-  char* end;
-  const char* line_key;  // check mode on line files: the key of a key line, else null
-  size_t line_key_bytes;
-  bool asked;  // a candidate: the library was asked for its key
-  int status;  // the library's status when asked (0: the key is in the annotator's key), else 0
+  char* text;             // the line's text: after a byte order mark on line 1
+  uint32_t text_length;   // its bytes
+  char* begin;            // the InChI's text: the whole text, or its field's (CSV: unquoted)
+  char* end;              // where that text ends
+  const char* line_key;   // check mode on line files: the key a key line holds, else null
+  size_t line_key_bytes;  // its bytes, 0 without one
+  bool asked;             // a candidate: the library was asked for its key
+  int status;             // the library's status when asked (0: the key is in a.key), else 0
 };
 
 // Finds the candidate of line number `number` (length bytes, with a NUL at
