@@ -18,10 +18,7 @@
 #include "cli/run.h"
 #include "keys/batch.h"
 #include "keys/check.h"
-
-#ifndef MOLSTAMP_VERSION
-#define MOLSTAMP_VERSION "unknown"
-#endif
+#include "sys/version.h"
 
 namespace py = pybind11;
 
@@ -202,7 +199,8 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
   for (size_t i = 0; i < n; ++i) {
     if (stored_in.text[i] != nullptr) stored[i] = StoredKey{stored_in.text[i], stored_in.bytes[i]};
   }
-  std::vector<Verdict> verdicts(n, Verdict::kFailed);
+  // What batch_check leaves for an InChI that is missing or no candidate.
+  std::vector<Verdict> verdicts(n, Verdict::kNone);
   bool done = false;
   {
     py::gil_scoped_release release;
@@ -211,13 +209,12 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
   }
   if (!done) throw py::error_already_set();
   const Verdict all[] = {Verdict::kAgree, Verdict::kDiffers, Verdict::kMissing, Verdict::kFailed};
-  py::object words[4];
+  py::object words[static_cast<int>(Verdict::kNone) + 1];
   for (Verdict v : all) words[static_cast<int>(v)] = py::str(verdict_word(v));
+  words[static_cast<int>(Verdict::kNone)] = py::none();
   py::list out(n);
   for (size_t i = 0; i < n; ++i) {
-    // As the tool: a text that is no candidate gets no verdict.
-    bool candidate = in.text[i] != nullptr && is_candidate(in.text[i]);
-    py::object word = candidate ? words[static_cast<int>(verdicts[i])] : py::none();
+    py::object word = words[static_cast<int>(verdicts[i])];
     PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), word.release().ptr());
   }
   return out;
@@ -299,7 +296,7 @@ int run(const std::vector<std::string>& args) {
 
 PYBIND11_MODULE(_molstamp, m) {
   m.doc() = "molstamp's core: InChIKeys by the InChI library, many at once on several threads.";
-  m.attr("__version__") = MOLSTAMP_VERSION;
+  m.attr("__version__") = molstamp_version();
   m.def("inchikey", &inchikey, py::arg("inchi"),
         R"(The InChIKey of one InChI string (str or bytes), 27 characters, or None
 when the InChI library gives none; a missing value (None, NaN, pd.NA,

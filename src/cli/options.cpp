@@ -83,11 +83,11 @@ Options parse_options(int argc, char** argv) {
       return o;
     }
     if (std::strcmp(a, "-H") == 0) {
-      o.header = true;
+      o.format.header = true;
       continue;
     }
     if (a[1] == 't' || a[1] == 'j' || a[1] == 'k') {
-      uint32_t& value = a[1] == 't' ? o.table_field : a[1] == 'j' ? o.jobs : o.key_field;
+      uint32_t& value = a[1] == 't' ? o.format.field : a[1] == 'j' ? o.jobs : o.format.key_field;
       if (number_switch(argc, argv, i, value, o.error)) continue;
       o.action = Action::kBadSwitch;
       return o;
@@ -102,37 +102,38 @@ Options parse_options(int argc, char** argv) {
         o.error = std::string("Error: -d takes one byte other than '\"', CR and LF, not '") + text +
                   "'\n";
       } else {
-        o.delimiter = text[0];
+        o.format.delimiter = text[0];
         continue;
       }
       o.action = Action::kBadSwitch;
       return o;
     }
     if (std::strcmp(a, "-c") == 0) {
-      o.check = true;
+      o.format.check = true;
       continue;
     }
     // Only the second character counts: -nq has always meant -n.
     if (a[1] == 'n') {
-      o.no_copy = true;
+      o.format.no_copy = true;
       continue;
     }
     o.action = Action::kBadSwitch;
     o.error = std::string("Error: unknown key '") + a[1] + "'\n";
     return o;
   }
+  const LineFormat& f = o.format;
   const char* conflict = nullptr;
-  if (o.header && o.table_field == 0) {
+  if (f.header && f.field == 0) {
     conflict = "Error: -H needs -t\n";
-  } else if (o.check && o.no_copy) {
+  } else if (f.check && f.no_copy) {
     conflict = "Error: -n does not go with -c\n";
-  } else if (o.key_field != 0 && !o.check) {
+  } else if (f.key_field != 0 && !f.check) {
     conflict = "Error: -k needs -c\n";
-  } else if (o.key_field != 0 && o.table_field == 0) {
+  } else if (f.key_field != 0 && f.field == 0) {
     conflict = "Error: -k needs -t\n";
-  } else if (o.key_field != 0 && o.key_field == o.table_field) {
+  } else if (f.key_field != 0 && f.key_field == f.field) {
     conflict = "Error: -k and -t name the same field\n";
-  } else if (o.delimiter != '\t' && o.table_field == 0) {
+  } else if (f.delimiter != '\t' && f.field == 0) {
     conflict = "Error: -d needs -t\n";
   }
   if (conflict != nullptr) {

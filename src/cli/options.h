@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "keys/annotator.h"
 #include "sys/budget.h"
 
 // What the command line asks for.
@@ -19,14 +20,13 @@ enum class Action {
 // Everything the run takes from the command line; names point into argv.
 struct Options {
   Action action = Action::kRun;
-  std::string error;         // with kBadSwitch: the "Error: ..." line
-  bool no_copy = false;      // -n: write key lines only
-  uint32_t table_field = 0;  // -t N: the InChI is field N of TAB-separated lines; 0: whole lines
-  bool header = false;       // -H: the first line is the table's header
-  bool check = false;        // -c: check the stored keys instead of annotating
-  uint32_t key_field = 0;    // -k M: with -c -t N, the stored key's field; 0: N + 1
-  char delimiter = '\t';     // -d C: the fields of -t are split by C; any but TAB: CSV
-  uint32_t jobs = 1;         // -j N: lines annotated by N threads; 0: one per processor
+  std::string error;  // with kBadSwitch: the "Error: ..." line
+  // -n (no_copy: key lines only), -t N (field: the InChI is field N of
+  // TAB-separated lines), -H (header), -c (check the stored keys instead of
+  // annotating), -k M (key_field: with -c -t N, the stored key's field),
+  // -d C (delimiter: the fields of -t are split by C; any but TAB: CSV).
+  LineFormat format;
+  uint32_t jobs = 1;                  // -j N: lines annotated by N threads; 0: one per processor
   const char* input_name = nullptr;   // null when every argument was a switch
   const char* output_name = nullptr;  // null when not given
   const char* log_name = nullptr;     // null when not given

@@ -13,14 +13,11 @@
 
 #include "cli/options.h"
 #include "io/files.h"
-#include "keys/annotate.h"
+#include "keys/line_step.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/road.h"
+#include "sys/version.h"
 #include "text/line_reader.h"
-
-#ifndef MOLSTAMP_VERSION
-#define MOLSTAMP_VERSION "unknown"
-#endif
 
 namespace {
 
@@ -91,16 +88,16 @@ int finish(RunState& s) {
     end_lines(s.annotator, s.road.lines, input_complete(s.read_error), s.road.out);
   const Counts& c = s.annotator.counts;
   int64_t checked = c.agree + c.differ + c.missing + c.failed;
-  if (s.options.check && checked == 0) {
+  if (s.options.format.check && checked == 0) {
     clear_progress(s.progress, console);
     fprintf(console, "\n* Warning: no InChI to check!");
   }
   // A check that finds a wrong or missing key, or nothing to check, fails.
-  if (s.options.check && status == 0 && checked != c.agree) status = 6;
-  if (s.options.check && status == 0 && checked == 0) status = 6;
+  if (s.options.format.check && status == 0 && checked != c.agree) status = 6;
+  if (s.options.format.check && status == 0 && checked == 0) status = 6;
   if (status != 0 && s.progress.terminal) fflush(console);
   fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.road.lines);
-  if (s.options.check) {
+  if (s.options.format.check) {
     fprintf(console,
             "\nInChIKey: checked %" PRId64 ": agree %" PRId64 ", differ %" PRId64
             ", missing %" PRId64 ", failed %" PRId64 ".\n",
@@ -126,13 +123,13 @@ int check_stdout(int status) {
 void annotate(RunState& s) {
   Files& f = s.files;
   const Options& o = s.options;
-  s.annotator.format =
-      LineFormat{o.no_copy, o.table_field, o.header, o.check, o.key_field, o.delimiter};
+  s.annotator.format = o.format;
   s.annotator.log = f.log;
   uint64_t size = S_ISREG(f.in.st.st_mode) ? static_cast<uint64_t>(f.in.st.st_size) : 0;
   s.progress = start_progress(f.console, f.log, f.in.fd, size);
   s.annotator.progress = &s.progress;
-  s.road = Road{&s.annotator, f.out.file, f.out.encoder, f.out.raw, &s.progress};
+  s.road =
+      Road{&s.annotator, line_step(o.format), f.out.file, f.out.encoder, f.out.raw, &s.progress};
   fprintf(f.log, "Processing '%s'...\n", o.input_name);
   s.start = std::time(nullptr);
   unsigned workers = resolve_jobs(o.jobs);
@@ -154,7 +151,7 @@ int run(int argc, char** argv) {
       print_usage();
       return check_stdout(0);
     case Action::kVersion:
-      printf("molstamp %s\n", MOLSTAMP_VERSION);
+      printf("molstamp %s\n", molstamp_version());
       return check_stdout(0);
     case Action::kBadSwitch:
       fputs(s.options.error.c_str(), stdout);

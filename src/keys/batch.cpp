@@ -49,7 +49,8 @@ void do_one(Job& job, size_t i, char* key) {
     if (job.keys != nullptr) job.keys[i] = BatchKey{};
     return;
   }
-  // A check judges candidates only, as the tool does.
+  // A check judges candidates only, as the tool does: the others get no
+  // verdict.
   if (job.keys == nullptr && !is_candidate(inchi)) return;
   int status = job.compute(inchi, key);
   if (job.keys != nullptr) {
@@ -61,7 +62,8 @@ void do_one(Job& job, size_t i, char* key) {
     return;
   }
   size_t n = job.stored[i].bytes;
-  const char* stored = stored_key(job.stored[i].text, n);
+  const char* stored = job.stored[i].text;
+  strip_key_prefix(stored, n);
   job.verdicts[i] = judge(status == 0, key, stored, n);
 }
 
@@ -84,7 +86,7 @@ void poll_when_due(Job& job, const BatchPoll& poll, long long& due) {
 // Takes chunks until none is left or the job stops, asking poll (when not
 // null) between strings.
 void take_chunks(Job& job, const BatchPoll* poll) {
-  char key[256];
+  char key[kKeyBufferBytes];
   long long due = coarse_now() + kPollNanoseconds;
   while (!job.stop.load(std::memory_order_relaxed)) {
     size_t begin = job.next.fetch_add(kChunk, std::memory_order_relaxed);

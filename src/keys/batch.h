@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "keys/annotate.h"
+#include "keys/annotator.h"
 #include "keys/check.h"
 
 // The characters of an InChIKey.
@@ -52,7 +52,8 @@ bool batch_keys(const char* const* inchis, size_t n, unsigned threads, BatchKey*
 
 // verdicts[i] for each inchis[i] that is a candidate (begins with "InC"): its
 // key judged against stored[i] by check mode's rules (a prefix "InChIKey="
-// ignored, an empty key none); the other entries are left as they were.
+// ignored, an empty key none); the other entries, which get no verdict, are
+// left as they were: verdicts filled with Verdict::kNone keep it there.
 // Threads and poll as batch_keys.
 bool batch_check(const char* const* inchis, const StoredKey* stored, size_t n, unsigned threads,
                  Verdict* verdicts, KeyFunction compute = library_key, BatchPoll poll = {});

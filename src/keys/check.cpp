@@ -6,13 +6,6 @@
 
 namespace {
 
-constexpr char kKeyPrefix[] = "InChIKey=";
-constexpr size_t kKeyPrefixBytes = sizeof kKeyPrefix - 1;
-
-bool begins_with_key_prefix(const char* text, size_t n) {
-  return n >= kKeyPrefixBytes && std::memcmp(text, kKeyPrefix, kKeyPrefixBytes) == 0;
-}
-
 // The escape of a byte in a field of the report, or null for the byte itself.
 const char* escape_of(char c) {
   switch (c) {
@@ -48,6 +41,11 @@ void write_field(FILE* out, const char* bytes, size_t n) {
   fwrite_unlocked(run, 1, static_cast<size_t>(end - run), out);
 }
 
+// Writes the report's header line.
+void write_report_header(FILE* out) {
+  fputs_unlocked("line\tverdict\tstored_key\tcomputed_key\tinchi\n", out);
+}
+
 // Counts a verdict; writes the report line of one that does not agree.
 void report(Annotator& a, FILE* out, int64_t number, Verdict v, const char* stored, size_t n,
             const char* key, const char* inchi, size_t inchi_bytes) {
@@ -65,6 +63,8 @@ void report(Annotator& a, FILE* out, int64_t number, Verdict v, const char* stor
     case Verdict::kFailed:
       ++c.failed;
       break;
+    case Verdict::kNone:  // judge never gives it: a candidate has a verdict
+      return;
   }
   fprintf(out, "%" PRId64 "\t%s\t", number, verdict_word(v));
   write_field(out, stored, n);
@@ -86,17 +86,11 @@ const char* verdict_word(Verdict v) {
     case Verdict::kMissing:
       return "missing";
     case Verdict::kFailed:
+      return "failed";
+    case Verdict::kNone:
       break;
   }
-  return "failed";
-}
-
-const char* stored_key(const char* field, size_t& n) {
-  if (begins_with_key_prefix(field, n)) {
-    n -= kKeyPrefixBytes;
-    return field + kKeyPrefixBytes;
-  }
-  return field;
+  return "";
 }
 
 Verdict judge(bool keyed, const char* key, const char* stored, size_t n) {
@@ -104,10 +98,6 @@ Verdict judge(bool keyed, const char* key, const char* stored, size_t n) {
   if (n == 0) return Verdict::kMissing;
   return std::strlen(key) == n && std::memcmp(key, stored, n) == 0 ? Verdict::kAgree
                                                                    : Verdict::kDiffers;
-}
-
-void write_report_header(FILE* out) {
-  fputs_unlocked("line\tverdict\tstored_key\tcomputed_key\tinchi\n", out);
 }
 
 void settle_pending(Annotator& a, const char* stored, size_t n, FILE* out) {
@@ -119,56 +109,43 @@ void settle_pending(Annotator& a, const char* stored, size_t n, FILE* out) {
 
 bool check_line(Annotator& a, char* line, uint32_t length, int64_t number, FILE* out) {
   const LineFormat& f = a.format;
-  uint32_t text_length = length;
-  char* text = text_of(line, text_length, number);
-  bool key_line = f.field == 0 && begins_with_key_prefix(text, text_length);
-  char* begin = text;
-  char* end = text + text_length;
-  bool asked = f.field == 0
-                   ? !key_line && is_candidate(text)
-                   : !(f.header && number == 1) &&
-                         field_text(f, text, text_length, f.field, a.field_text, begin, end) &&
-                         is_candidate(begin);
-  int status = asked ? key_status(a, begin, end) : 0;
-  if (asked && status == kKeyOutOfMemory && a.out_of_memory_stops) {
-    a.out_of_memory = true;
-    return false;
-  }
+  Candidate c;
+  if (!key_candidate(a, line, length, number, c)) return false;
   if (number == 1) write_report_header(out);
   if (a.pending.held) {
-    size_t n = key_line ? text_length - kKeyPrefixBytes : 0;
-    settle_pending(a, key_line ? text + kKeyPrefixBytes : "", n, out);
+    bool key_line = c.line_key != nullptr;
+    settle_pending(a, key_line ? c.line_key : "", c.line_key_bytes, out);
   }
-  if (!asked) return true;
-  bool keyed = status == 0;
+  if (!c.asked) return true;
+  bool keyed = c.status == 0;
   if (keyed) ++a.counts.added;
-  if (!keyed) log_failure(a, status, number);
+  if (!keyed) log_failure(a, c.status, number);
   // What the library was given: the text up to its first NUL.
-  size_t inchi_bytes = strnlen(begin, static_cast<size_t>(end - begin));
+  size_t inchi_bytes = strnlen(c.begin, static_cast<size_t>(c.end - c.begin));
   if (f.field == 0) {
     PendingCandidate& p = a.pending;
     p.held = true;
     p.number = number;
     p.keyed = keyed;
     p.key.assign(keyed ? a.key : "");
-    p.inchi.assign(begin, inchi_bytes);
+    p.inchi.assign(c.begin, inchi_bytes);
     return true;
   }
   uint32_t stored_field = f.key_field != 0 ? f.key_field : f.field + 1;
   char *field_begin, *field_end;
   size_t n = 0;
   const char* stored = "";
-  if (field_text(f, text, text_length, stored_field, a.stored_text, field_begin, field_end)) {
+  if (field_text(f, c.text, c.text_length, stored_field, a.stored_text, field_begin, field_end)) {
+    stored = field_begin;
     n = static_cast<size_t>(field_end - field_begin);
-    stored = stored_key(field_begin, n);
+    strip_key_prefix(stored, n);
   }
-  report(a, out, number, judge(keyed, a.key, stored, n), stored, n, keyed ? a.key : "", begin,
+  report(a, out, number, judge(keyed, a.key, stored, n), stored, n, keyed ? a.key : "", c.begin,
          inchi_bytes);
   return true;
 }
 
-const char* key_line_key(const char* line, size_t& n) {
-  if (!begins_with_key_prefix(line, n)) return nullptr;
-  n -= kKeyPrefixBytes;
-  return line + kKeyPrefixBytes;
+void end_check(Annotator& a, int64_t lines, bool complete, FILE* out) {
+  if (lines == 0) write_report_header(out);
+  if (a.pending.held && complete) settle_pending(a, "", 0, out);
 }

@@ -8,40 +8,37 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "keys/annotate.h"
+#include "keys/annotator.h"
 
-// A candidate's verdict.
-enum class Verdict { kAgree, kDiffers, kMissing, kFailed };
+// A candidate's verdict; kNone for a text that is no candidate.
+enum class Verdict { kAgree, kDiffers, kMissing, kFailed, kNone };
 
-// The report's word for a verdict: "agree", "differs", "missing", "failed".
+// The report's word for a verdict: "agree", "differs", "missing", "failed"
+// ("" for kNone, which the report never holds).
 const char* verdict_word(Verdict v);
 
-// The key in a stored field of n bytes as it is compared: without an
-// "InChIKey=" prefix, n set to what is left (0: no stored key).
-const char* stored_key(const char* field, size_t& n);
-
 // The verdict on a candidate whose key the library gave (keyed, key) or
-// not, against the n-byte stored key (n == 0: none), byte for byte.
+// not, against the n-byte stored key (n == 0: none), byte for byte; the
+// stored key's "InChIKey=" prefix, if any, already stripped.
 Verdict judge(bool keyed, const char* key, const char* stored, size_t n);
 
-// What annotate_line does in check mode: a candidate's report line (line
+// What a line becomes in check mode: a candidate's report line (line
 // number, verdict, stored key, computed key, InChI, TAB-separated) when its
 // verdict is not agree, the report's header before line 1, failures logged
 // as in annotation. On line files the stored key is the line after the
 // candidate, when it begins with "InChIKey="; such a line is never a
-// candidate, and the candidate waits in a.pending for it.
+// candidate, and the candidate waits in a.pending for it. False, with
+// nothing written, when a key call ran out of memory and that stops the run.
 bool check_line(Annotator& a, char* line, uint32_t length, int64_t number, FILE* out);
 
 // Judges the waiting candidate against the line after it, given as its
 // stored key (n == 0: that line holds none, or there is none).
 void settle_pending(Annotator& a, const char* stored, size_t n, FILE* out);
 
-// Writes the report's header line.
-void write_report_header(FILE* out);
-
-// The stored key that a line of a file checked line by line holds for the
-// candidate before it: the text after "InChIKey=", n set to its length;
-// null when the line holds none.
-const char* key_line_key(const char* line, size_t& n);
+// Ends a check of `lines` lines: a candidate still waiting for its next line
+// has none when the input was read to its end (complete), and gets no
+// verdict when a read error may have taken it; the report of an empty input
+// is its header alone.
+void end_check(Annotator& a, int64_t lines, bool complete, FILE* out);
 
 #endif

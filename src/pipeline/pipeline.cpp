@@ -95,9 +95,6 @@ bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigne
     slot.log_file = open_string_stream(&slot.log);
     ok = ok && slot.out_file != nullptr && slot.log_file != nullptr;
   }
-  // The writer's long blocks stop the run when memory runs out, as blocks
-  // annotated by the workers do.
-  road.annotator->out_of_memory_stops = true;
   std::vector<pthread_t> threads(workers + 1);
   size_t started = 0;
   while (ok && started < threads.size()) {
@@ -115,7 +112,6 @@ bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigne
     p.block_done.notify_all();
   }
   for (size_t i = 0; i < started; ++i) pthread_join(threads[i], nullptr);
-  road.annotator->out_of_memory_stops = false;
   // The serial run, stopped at the same line, would not have read on to a
   // read error that the reader met ahead of the writer.
   if (road.stopped || road.annotator->out_of_memory) read_error = kReadOk;

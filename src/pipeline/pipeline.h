@@ -11,8 +11,10 @@
 
 // Annotates all of in along road as the serial run does, byte for byte:
 // output (compressed as format), log, progress prints, counts, and the line
-// a failed output stops at. Each worker annotates with a copy of road's
-// annotator's format and key function. read_error gets the reader's
+// a failed output stops at. Each worker, and the writer for the block of a
+// very long line, annotates in road's step with an annotator of its own
+// (parallel_annotator of road's), whose key call out of memory stops the run
+// where it is; road's annotator is left as it was. read_error gets the reader's
 // ReadError. When wait_fd (in's descriptor, or -1) has nothing to read, what
 // was read before is pushed out. False, with nothing read, when fewer than
 // two workers can be started (under an address-space limit, say): the

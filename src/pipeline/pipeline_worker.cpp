@@ -7,14 +7,15 @@
 
 #include "io/codec/encoder.h"
 #include "io/progress.h"
-#include "keys/check.h"
+#include "keys/annotator.h"
+#include "keys/line_step.h"
 #include "pipeline/slot_ring.h"
 
 namespace {
 
-// Annotates a slot's block into its out and log with the worker's annotator,
-// marking where progress prints and checkpoints fall.
-void annotate_block(Slot& slot, Annotator& a) {
+// Annotates a slot's block into its out and log with the worker's annotator
+// in the run's step, marking where progress prints and checkpoints fall.
+void annotate_block(Slot& slot, Annotator& a, LineStep step) {
   slot.marks.clear();
   a.counts = Counts{};
   a.out_of_memory = false;
@@ -26,12 +27,12 @@ void annotate_block(Slot& slot, Annotator& a) {
   bool lines_checked = a.format.check && a.format.field == 0;
   for_each_line(slot.block, [&](char* line, uint32_t length, uint64_t end) {
     if (lines_checked && number == slot.block.first_line && number > 1) {
+      const char* key = line;
       size_t n = length;
-      const char* key = key_line_key(line, n);
-      slot.lead_is_key_line = key != nullptr;
-      if (key != nullptr) slot.lead_key.assign(key, n);
+      slot.lead_is_key_line = strip_key_prefix(key, n);
+      if (slot.lead_is_key_line) slot.lead_key.assign(key, n);
     }
-    if (a.out_of_memory || !annotate_line(a, line, length, number, slot.out_file)) return;
+    if (a.out_of_memory || !step(a, line, length, number, slot.out_file)) return;
     ++slot.lines;
     bool progress = is_progress_line(number);
     bool checkpoint = is_checkpoint(previous, end);
@@ -53,7 +54,7 @@ void annotate_block(Slot& slot, Annotator& a) {
 
 // A worker's part: the slot's block annotated, and compressed when the
 // output is.
-void annotate_slot(Slot& slot, Annotator& a, Encoder* encoder) {
+void annotate_slot(Slot& slot, Annotator& a, LineStep step, Encoder* encoder) {
   slot.out.clear();
   slot.log.clear();
   slot.packed.clear();
@@ -63,7 +64,7 @@ void annotate_slot(Slot& slot, Annotator& a, Encoder* encoder) {
   clearerr(slot.out_file);
   clearerr(slot.log_file);
   if (slot.long_block) return;  // the writer's
-  annotate_block(slot, a);
+  annotate_block(slot, a, step);
   slot.broken = ferror(slot.out_file) != 0 || ferror(slot.log_file) != 0;
   if (encoder != nullptr && !slot.out.empty() &&
       !encode_block(encoder, slot.out.data(), slot.out.size(), slot.packed)) {
@@ -75,10 +76,8 @@ void annotate_slot(Slot& slot, Annotator& a, Encoder* encoder) {
 
 void* worker_main(void* arg) {
   Pipeline& p = *static_cast<Pipeline*>(arg);
-  Annotator a;
-  a.format = p.road.annotator->format;
-  a.compute = p.road.annotator->compute;
-  a.out_of_memory_stops = true;
+  Annotator a = parallel_annotator(*p.road.annotator);
+  LineStep step = p.road.step;
   Encoder* encoder = p.format == Format::kPlain ? nullptr : new_encoder(p.format);
   bool no_encoder = p.format != Format::kPlain && encoder == nullptr;
   for (;;) {
@@ -92,7 +91,7 @@ void* worker_main(void* arg) {
     // Out of memory in a thread must not end the process: the block is lost,
     // and the run will say that the output is incomplete.
     try {
-      annotate_slot(*slot, a, encoder);
+      annotate_slot(*slot, a, step, encoder);
     } catch (...) {
       slot->broken = true;
     }

@@ -8,14 +8,27 @@
 #include "io/codec/encoder.h"
 #include "io/progress.h"
 #include "io/streams.h"
+#include "keys/annotator.h"
 #include "keys/check.h"
 #include "pipeline/slot_ring.h"
 
 namespace {
 
+// Swaps what a run's annotator carries from line to line: the counts, the
+// candidate waiting for its next line, and whether memory ran out.
+void swap_carried(Annotator& x, Annotator& y) {
+  std::swap(x.counts, y.counts);
+  std::swap(x.pending, y.pending);
+  std::swap(x.out_of_memory, y.out_of_memory);
+}
+
 // A long block: its lines travel the road one by one, as in the serial run,
-// into its own member, stream or frame when the output is compressed.
-void travel_long_block(Pipeline& p, Slot& slot) {
+// into its own member, stream or frame when the output is compressed. They
+// are annotated by the writer's own annotator, which stops the run at a key
+// call out of memory as a worker's does; what the run's annotator carries
+// from line to line is lent to it for the block, and taken back however the
+// block ends.
+void travel_long_block(Pipeline& p, Slot& slot, Annotator& own_annotator) {
   Road& r = p.road;
   Road own = r;
   if (p.format != Format::kPlain) own.out = open_encoder(r.raw, p.format, &own.encoder);
@@ -23,10 +36,18 @@ void travel_long_block(Pipeline& p, Slot& slot) {
     r.annotator->out_of_memory = true;
     return;
   }
+  own.annotator = &own_annotator;
+  swap_carried(*r.annotator, own_annotator);
   bool going = true;
-  for_each_line(slot.block, [&](char* line, uint32_t length, uint64_t end) {
-    going = going && travel(own, line, length, end);
-  });
+  try {
+    for_each_line(slot.block, [&](char* line, uint32_t length, uint64_t end) {
+      going = going && travel(own, line, length, end);
+    });
+  } catch (...) {
+    swap_carried(*r.annotator, own_annotator);
+    throw;
+  }
+  swap_carried(*r.annotator, own_annotator);
   // A failed write shows in raw's error state, as for any other block.
   if (own.out != r.raw) fclose(own.out);
   r.lines = own.lines;
@@ -56,8 +77,9 @@ bool settle_carried(Pipeline& p, const Slot& slot) {
 
 // Brings an annotated block onto the road: its output and log up to each
 // mark, then the mark's progress print or checkpoint, as the serial road
-// makes them. False when the run must stop.
-bool bring_block(Pipeline& p, Slot& slot) {
+// makes them; a long block is annotated by own_annotator on the way. False
+// when the run must stop.
+bool bring_block(Pipeline& p, Slot& slot, Annotator& own_annotator) {
   Road& r = p.road;
   Annotator& a = *r.annotator;
   // A block whose output could not be held: memory ran out in its worker.
@@ -66,7 +88,7 @@ bool bring_block(Pipeline& p, Slot& slot) {
     return false;
   }
   if (slot.long_block) {
-    travel_long_block(p, slot);
+    travel_long_block(p, slot, own_annotator);
     return !r.stopped && !a.out_of_memory;
   }
   if (a.pending.held && !settle_carried(p, slot)) return false;
@@ -103,6 +125,9 @@ bool bring_block(Pipeline& p, Slot& slot) {
 
 void* writer_main(void* arg) {
   Pipeline& p = *static_cast<Pipeline*>(arg);
+  Annotator own_annotator = parallel_annotator(*p.road.annotator);
+  own_annotator.log = p.road.annotator->log;
+  own_annotator.progress = p.road.annotator->progress;
   for (;;) {
     Slot* slot;
     bool going;
@@ -118,7 +143,7 @@ void* writer_main(void* arg) {
     }
     if (going) {
       try {
-        going = bring_block(p, *slot);
+        going = bring_block(p, *slot, own_annotator);
       } catch (...) {
         p.road.annotator->out_of_memory = true;
         going = false;

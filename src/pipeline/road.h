@@ -11,10 +11,11 @@
 
 #include "io/codec/encoder.h"
 #include "io/progress.h"
-#include "keys/annotate.h"
+#include "keys/line_step.h"
 
 struct Road {
   Annotator* annotator = nullptr;  // its log is the run's log
+  LineStep step = annotate_line;   // the run's mode: line_step(annotator->format)
   FILE* out = nullptr;             // where annotated lines go
   Encoder* encoder = nullptr;      // out's compressor, or null
   FILE* raw = nullptr;             // the file under out (out itself when plain)
@@ -39,7 +40,7 @@ void push_output(Road& r);
 // key call ran out of memory where that stops the run. Inline: the serial
 // run's loop is this, once per line.
 inline bool travel(Road& r, char* line, uint32_t length, uint64_t end) {
-  if (!annotate_line(*r.annotator, line, length, r.lines + 1, r.out)) return false;
+  if (!r.step(*r.annotator, line, length, r.lines + 1, r.out)) return false;
   ++r.lines;
   if (is_progress_line(r.lines)) print_progress(*r.progress, r.lines);
   uint64_t previous = r.end;

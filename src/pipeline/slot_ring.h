@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "io/codec/codec.h"
-#include "keys/annotate.h"
+#include "keys/annotator.h"
 #include "pipeline/block_reader.h"
 #include "pipeline/road.h"
 

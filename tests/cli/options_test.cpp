@@ -79,7 +79,7 @@ TEST(Options, ParsesSwitchesAndNames) {
     Options o = parse(c.args);
     EXPECT_EQ(o.action, c.action);
     EXPECT_EQ(o.error, c.error);
-    EXPECT_EQ(o.no_copy, c.no_copy);
+    EXPECT_EQ(o.format.no_copy, c.no_copy);
     EXPECT_EQ(name(o.input_name), c.input);
     EXPECT_EQ(name(o.output_name), c.output);
     EXPECT_EQ(name(o.log_name), c.log);
@@ -198,13 +198,13 @@ TEST(Options, ParsesNumberSwitches) {
     EXPECT_EQ(o.action, c.error.empty() ? Action::kRun : Action::kBadSwitch);
     EXPECT_EQ(o.error, c.error);
     if (c.error.empty()) {
-      EXPECT_EQ(o.check, std::find(c.args.begin(), c.args.end(), "-c") != c.args.end());
-      EXPECT_EQ(o.key_field, o.check ? 4u : 0u);
-      EXPECT_EQ(o.table_field, c.field);
-      EXPECT_EQ(o.delimiter, c.delimiter);
+      EXPECT_EQ(o.format.check, std::find(c.args.begin(), c.args.end(), "-c") != c.args.end());
+      EXPECT_EQ(o.format.key_field, o.format.check ? 4u : 0u);
+      EXPECT_EQ(o.format.field, c.field);
+      EXPECT_EQ(o.format.delimiter, c.delimiter);
       EXPECT_EQ(o.jobs, c.jobs);
-      EXPECT_EQ(o.header, c.header);
-      EXPECT_EQ(o.no_copy, c.no_copy);
+      EXPECT_EQ(o.format.header, c.header);
+      EXPECT_EQ(o.format.no_copy, c.no_copy);
       EXPECT_EQ(name(o.input_name), c.input);
     }
   }

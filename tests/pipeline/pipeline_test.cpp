@@ -232,7 +232,7 @@ TEST(Parallel, KeyCallOutOfMemoryEndsTheRun) {
     fclose(road.out);
     fclose(shown.console);
     EXPECT_TRUE(a.out_of_memory);
-    EXPECT_FALSE(a.out_of_memory_stops);  // only while the pipeline runs
+    EXPECT_FALSE(a.out_of_memory_stops);  // only the pipeline's own annotators stop
     EXPECT_EQ(road.lines, failing - 1);
     EXPECT_EQ(a.counts.added, (failing - 1) - (failing - 1) / 3);
     EXPECT_TRUE(std::string(out_text, out_size) == expected);

@@ -1,0 +1,158 @@
+// The annotator's shared part: where a line's candidate is, the key call, and
+// what becomes of a key call that fails.
+#include "keys/annotator.h"
+
+#include <inchi_api.h>
+
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+
+#include "io/progress.h"
+#include "text/line_end.h"
+#include "text/record_scanner.h"
+
+static_assert(kKeyEmptyInput == INCHIKEY_EMPTY_INPUT, "the library's status for empty input");
+static_assert(kKeyWrongPrefix == INCHIKEY_INVALID_INCHI_PREFIX,
+              "the library's status for a prefix");
+static_assert(kKeyOutOfMemory == INCHIKEY_NOT_ENOUGH_MEMORY, "the library's status for memory");
+
+namespace {
+
+constexpr char kKeyPrefix[] = "InChIKey=";
+constexpr size_t kKeyPrefixBytes = sizeof kKeyPrefix - 1;
+
+// Texts longer than this are keyed only once their copies fit in memory.
+constexpr size_t kLongText = size_t{1} << 20;
+
+// The library copies a text about twice and does not survive a copy it has
+// no memory for: true when that much can be had now.
+bool room_for_copies(size_t length) {
+  // volatile: an allocation freed unused may otherwise be optimised away.
+  void* volatile room = std::malloc(2 * length);
+  bool held = room != nullptr;
+  std::free(room);
+  return held;
+}
+
+// The library's status for the text [begin, end), which it reads ended by a
+// NUL put in place and then taken away; the key, on success, in a.key.
+int key_status(Annotator& a, char* begin, char* end) {
+  auto length = static_cast<size_t>(end - begin);
+  if (length > kLongText && !room_for_copies(length)) return kKeyOutOfMemory;
+  char saved = *end;
+  *end = '\0';
+  int status = a.compute(begin, a.key);
+  *end = saved;
+  return status;
+}
+
+// The text of line number `number`: after a UTF-8 byte order mark on line 1
+// (Windows editors and spreadsheets write one), else all of it. Inline: it
+// is asked of every line.
+inline char* text_of(char* line, uint32_t& length, int64_t number) {
+  size_t mark = number == 1 ? bom_length(line, length) : 0;
+  length -= static_cast<uint32_t>(mark);
+  return line + mark;
+}
+
+// Field (from 1) of a TAB-separated line as [begin, end); false when the
+// line has fewer fields. A line without TAB has only field 1.
+bool find_field(char* line, uint32_t length, uint32_t field, char*& begin, char*& end) {
+  char* stop = line + length;
+  begin = line;
+  for (uint32_t i = 1; i < field; ++i) {
+    char* tab = static_cast<char*>(std::memchr(begin, '\t', static_cast<size_t>(stop - begin)));
+    if (tab == nullptr) return false;
+    begin = tab + 1;
+  }
+  end = static_cast<char*>(std::memchr(begin, '\t', static_cast<size_t>(stop - begin)));
+  if (end == nullptr) end = stop;
+  return true;
+}
+
+}  // namespace
+
+void add_counts(Counts& to, const Counts& from) {
+  to.added += from.added;
+  to.failed += from.failed;
+  to.agree += from.agree;
+  to.differ += from.differ;
+  to.missing += from.missing;
+}
+
+int library_key(const char* inchi, char* key) {
+  // This release can also produce hash extensions; we ask for none, but it
+  // still wants somewhere to write them.
+  char extra1[65];
+  char extra2[65];
+  return GetINCHIKeyFromINCHI(inchi, 0, 0, key, extra1, extra2);
+}
+
+Annotator parallel_annotator(const Annotator& run) {
+  Annotator a;
+  a.format = run.format;
+  a.compute = run.compute;
+  a.out_of_memory_stops = true;
+  return a;
+}
+
+bool strip_key_prefix(const char*& text, size_t& n) {
+  if (n < kKeyPrefixBytes || std::memcmp(text, kKeyPrefix, kKeyPrefixBytes) != 0) return false;
+  text += kKeyPrefixBytes;
+  n -= kKeyPrefixBytes;
+  return true;
+}
+
+bool field_text(const LineFormat& f, char* line, uint32_t length, uint32_t field, std::string& text,
+                char*& begin, char*& end) {
+  if (f.delimiter == '\t') return find_field(line, length, field, begin, end);
+  const char *raw_begin, *raw_end;
+  if (!find_csv_field(line, length, field, f.delimiter, raw_begin, raw_end)) return false;
+  csv_field_text(raw_begin, raw_end, text);
+  begin = text.data();
+  end = begin + text.size();
+  return true;
+}
+
+bool key_candidate(Annotator& a, char* line, uint32_t length, int64_t number, Candidate& c) {
+  const LineFormat& f = a.format;
+  c.text_length = length;
+  c.text = text_of(line, c.text_length, number);
+  c.begin = c.text;
+  c.end = c.text + c.text_length;
+  c.line_key = nullptr;
+  c.line_key_bytes = 0;
+  bool found = true;
+  if (f.field != 0) {
+    found = !(f.header && number == 1) &&
+            field_text(f, c.text, c.text_length, f.field, a.field_text, c.begin, c.end);
+  } else if (f.check) {
+    // A key line holds the stored key of the candidate before it.
+    const char* key = c.text;
+    size_t n = c.text_length;
+    if (strip_key_prefix(key, n)) {
+      c.line_key = key;
+      c.line_key_bytes = n;
+      found = false;
+    }
+  }
+  // Safe before the field is ended: a TAB or the line's NUL stops the test.
+  c.asked = found && is_candidate(c.begin);
+  c.status = c.asked ? key_status(a, c.begin, c.end) : 0;
+  if (c.asked && c.status == kKeyOutOfMemory && a.out_of_memory_stops) {
+    a.out_of_memory = true;
+    return false;
+  }
+  return true;
+}
+
+void log_failure(const Annotator& a, int status, int64_t number) {
+  if (status == kKeyEmptyInput || status == kKeyWrongPrefix) return;
+  const char* reason = "(unresolved program error)\n";
+  if (status == kKeyOutOfMemory) reason = "(not enough memory to treat the string)\n";
+  if (status == kKeyFlagError) reason = "(detected error in flag character)\n";
+  if (a.progress != nullptr) clear_progress(*a.progress, a.log);
+  fprintf(a.log, "Warning: could not compute InChIKey for the line #%" PRId64 " %s", number,
+          reason);
+}
