@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "io/codec/codec.h"
+
 namespace {
 
 // Fewer, larger reads and writes: the stdio default of one page per call
