@@ -146,11 +146,6 @@ std::string archive_refusal(Archive archive, const Stream& in, const char* input
          (readable ? shell_word(input_name) : "FILE") + " | molstamp - out.txt).\n";
 }
 
-// Opens input, output and log in that order. Everything that would write
-// over the input or mix the log or console into the output is refused, and
-// every file opened, before any file is truncated; a file this run created
-// for a run it abandons is removed. Returns 0, or the exit status after
-// reporting the failure.
 }  // namespace
 
 // Started with standard input, output or error closed, our own files would
@@ -166,6 +161,11 @@ void hold_standard_descriptors() {
   }
 }
 
+// Opens input, output and log in that order. Everything that would write
+// over the input or mix the log or console into the output is refused, and
+// every file opened, before any file is truncated; a file this run created
+// for a run it abandons is removed. Returns 0, or the exit status after
+// reporting the failure.
 int open_files(const FileNames& o, Files& s) {
   const char* output_name = o.output == nullptr ? kDefaultOutputName : o.output;
   const char* log_name = o.log == nullptr || o.log[0] == '\0' ? "-" : o.log;

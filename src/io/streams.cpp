@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "io/codec/codec.h"
+
 namespace {
 
 // Fewer, larger reads and writes: the stdio default of one page per call
@@ -90,13 +92,16 @@ bool open_input(const char* name, Stream& in) {
   return true;
 }
 
+bool same_inode(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 bool same_file(const struct stat& a, const struct stat& b) {
-  return !S_ISCHR(a.st_mode) && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return !S_ISCHR(a.st_mode) && same_inode(a, b);
 }
 
 bool writes_into(const struct stat& a, const struct stat& b) {
-  return (S_ISREG(a.st_mode) || S_ISFIFO(a.st_mode)) && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
+  return (S_ISREG(a.st_mode) || S_ISFIFO(a.st_mode)) && same_inode(a, b);
 }
 
 bool descriptor_writes_into(int fd, const struct stat& st) {

@@ -41,6 +41,9 @@ bool is_standard_stream(const char* name);
 // text. False when it cannot be opened or is a directory.
 bool open_input(const char* name, Stream& in);
 
+// True when both are the same inode on the same device, whatever it is.
+bool same_inode(const struct stat& a, const struct stat& b);
+
 // True when both are the same file, FIFO or pipe; character devices
 // (terminals, /dev/null) may be shared freely.
 bool same_file(const struct stat& a, const struct stat& b);
@@ -61,8 +64,8 @@ Destination find_destination(const char* name, int dash_fd);
 
 // Opens name for writing at dest (a standard stream, or the file itself,
 // created if missing but not yet truncated) with a large buffer; "-" is
-// never compressed, other .gz and .zst names are. False on failure, with
-// nothing left behind.
+// never compressed, other names are by their suffix (format_for_name). False
+// on failure, with nothing left behind.
 bool open_output(const char* name, const Destination& dest, Stream& out);
 
 // Opens name for writing ("-": standard output) as above.

@@ -30,7 +30,9 @@ namespace {
 // annotates it straight into the output, so that the line is not held twice.
 constexpr size_t kLongBlockBytes = 4 * kBlockBytes;
 
-// A write stream that appends to a string; fails when memory runs out.
+// The string stream's write (fopencookie): appends all size bytes of buf to
+// the string (the cookie, which the caller owns); returns size, or -1 when
+// memory runs out (errno as the allocator left it).
 ssize_t append_to_string(void* cookie, const char* buf, size_t size) {
   try {
     static_cast<std::string*>(cookie)->append(buf, size);
@@ -40,6 +42,7 @@ ssize_t append_to_string(void* cookie, const char* buf, size_t size) {
   return static_cast<ssize_t>(size);
 }
 
+// A write stream that appends to *s, which must outlive it; null on failure.
 FILE* open_string_stream(std::string* s) {
   return fopencookie(s, "w", {nullptr, append_to_string, nullptr, nullptr});
 }

@@ -1,14 +1,13 @@
 // What every decompressor shares: the compressed bytes read ahead from the
-// input, how far the data has gone, and how a failure is handed out. Used by
-// codec.cpp and the format units (gzip.cpp, zstd.cpp, ...), nobody else.
+// input, how far the data has gone, how a failure is handed out, and the
+// operations each format gives. Used by codec.cpp and the format units
+// (gzip.cpp, zstd.cpp, bzip2.cpp, xz.cpp, lz4.cpp), nobody else.
 #ifndef MOLSTAMP_DECODER_H
 #define MOLSTAMP_DECODER_H
 
 #include <sys/types.h>
 
 #include <cstddef>
-
-#include "io/codec/codec.h"
 
 // The most compressed bytes read from the input at once.
 constexpr size_t kReadChunk = 1 << 17;
@@ -21,11 +20,14 @@ struct Source {
   size_t max_read = 0;  // > 0 caps each read (for tests)
 };
 
+// A format's decompressor, its operations (below).
+struct DecoderOps;
+
 // A decompressor's state, whatever the format.
 struct Decoder {
   Source src;
-  Format format = Format::kPlain;
-  unsigned char* in = nullptr;  // compressed bytes read ahead; [in_pos, in_len) not yet used
+  const DecoderOps* ops = nullptr;  // the format's; lz4's once skippable frames lead to lz4
+  unsigned char* in = nullptr;      // compressed bytes read ahead; [in_pos, in_len) not yet used
   size_t in_pos = 0, in_len = 0;
   bool failed = false;       // damage found after some bytes were handed out
   bool more_output = false;  // the last call filled its output: more may wait
@@ -66,5 +68,30 @@ ssize_t gather(Decoder& d, size_t k);
 // Hands out what was decoded before a failure (produced bytes); the failure
 // itself, EIO, comes with the next call.
 ssize_t fail(Decoder& d, size_t produced);
+
+// One format's decompressor: the row of codec.cpp's table for that format.
+struct DecoderOps {
+  // Gives d this format's decompressor in d.state; false when memory runs out.
+  bool (*start)(Decoder& d);
+  // Decodes into buf (at most size bytes): how many, 0 at the end of the
+  // data, or what fail(d, ...) returns on damage, truncation or anything
+  // but another member, stream or frame where one may follow.
+  ssize_t (*read)(Decoder& d, char* buf, size_t size);
+  // Frees what start gave d, whatever state reads left it in.
+  void (*end)(Decoder& d);
+  // The least decoded bytes the format is best read in at a time, 0 for any.
+  size_t decoded_chunk;
+};
+
+// gzip members (isa-l), in gzip.cpp.
+extern const DecoderOps kGzipDecoder;
+// zstd frames, skippable frames passed over, in zstd.cpp.
+extern const DecoderOps kZstdDecoder;
+// bzip2 streams (libbz2), in bzip2.cpp.
+extern const DecoderOps kBzip2Decoder;
+// xz streams and their padding (liblzma), in xz.cpp.
+extern const DecoderOps kXzDecoder;
+// lz4 frames (liblz4's frame format), in lz4.cpp.
+extern const DecoderOps kLz4Decoder;
 
 #endif

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "io/codec/codec.h"
+#include "io/codec/format.h"
 
 // A compressor: of a stream (open_encoder) or of whole blocks (new_encoder).
 struct Encoder;

@@ -1,104 +1,17 @@
 // The decoders against independent compressors (gzip, zstd, bzip2, xz, lz4,
 // their multi-member, multi-stream and multi-frame files) and against
-// damage; the encoders of every output format against the formats' own
-// tools, whole, in blocks and flushed; the first decoded bytes; archives by
-// their first bytes.
+// damage; the first decoded bytes.
 #include "io/codec/codec.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
 
-#include "io/codec/encoder.h"
+#include "io/codec/codec_test_util.h"
 
 namespace {
-
-using namespace std::string_literals;
-
-// Runs a shell filter over bytes and returns what it wrote.
-std::string filter(const std::string& command, const std::string& bytes) {
-  char in_name[] = "/tmp/molstamp-codec-XXXXXX";
-  int fd = mkstemp(in_name);
-  EXPECT_GE(fd, 0);
-  EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  close(fd);
-  std::string out_name = std::string(in_name) + ".out";
-  std::string line = command + " < " + in_name + " > " + out_name;
-  EXPECT_EQ(std::system(line.c_str()), 0) << line;
-  std::ifstream f(out_name, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  unlink(in_name);
-  unlink(out_name.c_str());
-  return s.str();
-}
-
-// A descriptor reading bytes from its start.
-int descriptor_of(const std::string& bytes) {
-  FILE* f = tmpfile();
-  fwrite(bytes.data(), 1, bytes.size(), f);
-  fflush(f);
-  int fd = dup(fileno(f));
-  fclose(f);
-  lseek(fd, 0, SEEK_SET);
-  return fd;
-}
-
-struct Decoded {
-  std::string bytes;
-  bool error = false;
-};
-
-// Decodes bytes as the input path does: the first bytes decide the format;
-// each read from the descriptor takes at most max_read bytes (0: no cap).
-Decoded decode(const std::string& bytes, size_t max_read) {
-  int fd = descriptor_of(bytes);
-  unsigned char head[kMagicBytes];
-  size_t n = static_cast<size_t>(read(fd, head, kMagicBytes));
-  FILE* f = open_decoder(fd, format_of(head, n), head, n, max_read);
-  Decoded d;
-  if (f == nullptr) return {"", true};
-  char chunk[5000];
-  size_t got;
-  while ((got = fread(chunk, 1, sizeof chunk, f)) > 0) d.bytes.append(chunk, got);
-  d.error = ferror(f) != 0;
-  fclose(f);
-  return d;
-}
-
-std::string encode(Format format, const std::string& bytes) {
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* sink = open_memstream(&text, &size);
-  FILE* f = open_encoder(sink, format);
-  EXPECT_NE(f, nullptr);
-  // Odd-sized writes: the encoder sees stdio's flushes, not our pieces.
-  for (size_t i = 0; i < bytes.size(); i += 7777)
-    fwrite(bytes.data() + i, 1, std::min<size_t>(7777, bytes.size() - i), f);
-  EXPECT_EQ(fclose(f), 0);
-  EXPECT_EQ(fclose(sink), 0);
-  std::string result(text, size);
-  std::free(text);
-  return result;
-}
-
-// Text lines with every line end and some binary bytes, repeatable.
-std::string sample_text(size_t size) {
-  std::mt19937 random(8);
-  std::string s;
-  while (s.size() < size) {
-    s += "InChI=1S/C6H6/c1-2-4-6-5-3-1/h1-6H";
-    s += std::to_string(random());
-    const std::string ends[] = {"\n", "\r\n", "\r", std::string("\0\x1a\n", 3)};
-    s += ends[random() % 4];
-  }
-  return s;
-}
 
 // A zstd skippable frame: magic 5X 2a 4d 18 (X from first), a 32-bit
 // little-endian size, then that many bytes that the decoder must pass over.
@@ -116,140 +29,6 @@ size_t xz_check_at(const std::string& xz) {
   size_t index_size = 4 * (1 + (footer[4] | footer[5] << 8 | footer[6] << 16 |
                                 static_cast<size_t>(footer[7]) << 24));
   return xz.size() - 12 - index_size - 8;
-}
-
-TEST(Codec, RecognisesFormatsByFirstBytesAndNamesBySuffix) {
-  struct Case {
-    std::string head;
-    Format format;
-  };
-  const Case heads[] = {
-      {"\x1f\x8b", Format::kGzip},
-      {"\x1f\x8b\x08\x00", Format::kGzip},
-      {"\x1f", Format::kPlain},
-      {"\x28\xb5\x2f\xfd", Format::kZstd},
-      {"\x28\xb5\x2f", Format::kPlain},
-      {"\x28\xb5\x2f\xfe", Format::kPlain},
-      {"InCh", Format::kPlain},
-      {"", Format::kPlain},
-      {"\x50\x2a\x4d\x18", Format::kZstd},
-      {"\x5f\x2a\x4d\x18", Format::kZstd},
-      {"\x60\x2a\x4d\x18", Format::kPlain},
-      {"\x50\x2a\x4d\x19", Format::kPlain},
-      {"P*M", Format::kPlain},
-      {"BZh9", Format::kBzip2},
-      {"BZh1", Format::kBzip2},
-      {"BZh0", Format::kPlain},
-      {"BZh", Format::kPlain},
-      {"BZH9", Format::kPlain},
-      {"\xfd"
-       "7zXZ\0"s,
-       Format::kXz},
-      {"\xfd"
-       "7zXZ",
-       Format::kPlain},
-      {"\xfd"
-       "7zXZ\1",
-       Format::kPlain},
-      {"\x04\x22\x4d\x18", Format::kLz4},
-      {"\x04\x22\x4d", Format::kPlain},
-      {"\x02\x21\x4c\x18", Format::kPlain},  // lz4's legacy format: not read
-      {"PK\x03\x04", Format::kPlain},
-  };
-  for (const Case& c : heads) {
-    SCOPED_TRACE(testing::PrintToString(c.head));
-    EXPECT_EQ(format_of(reinterpret_cast<const unsigned char*>(c.head.data()), c.head.size()),
-              c.format);
-  }
-  struct Prefix {
-    std::string head;
-    bool more;  // worth reading another byte to decide
-  };
-  const Prefix prefixes[] = {
-      {"", true},
-      {"\x1f", true},
-      {"\x28", true},
-      {"\x28\xb5\x2f", true},
-      {"\x1f\x8b", false},
-      {"\x28\xb5\x2f\xfd", false},
-      {"I", false},
-      {"\x1f\x8c", false},
-      {"\x28\xb5\x2e", false},
-      {"\x5a", true},
-      {"\x5a\x2a\x4d", true},
-      {"\x4f", false},
-      {"\x5a\x2a\x4e", false},
-      {"B", true},
-      {"BZh", true},
-      {"BZh9", false},
-      {"BZ!", false},
-      {"\xfd"
-       "7zX",
-       true},
-      {"\xfd"
-       "7zXZ",
-       true},
-      {"\xfd"
-       "7zXZ\0"s,
-       false},
-      {"\xfd"
-       "8",
-       false},
-      {"\x04\x22\x4d", true},
-      {"\x04\x23", false},
-      {"PK\x03", true},
-      {"PK\x05", true},
-      {"PK\x03\x04", false},
-      {"PK!", false},
-      {"7z\xbc\xaf\x27", true},
-      {"7z\xbc\xaf\x27\x1c", false},
-      {"7-", false},
-      {"\xff", true},  // a UTF-16 byte order mark
-      {"\xfe", true},
-      {"\xff\xfe", false},
-  };
-  for (const Prefix& p : prefixes) {
-    SCOPED_TRACE(testing::PrintToString(p.head));
-    EXPECT_EQ(
-        may_become_magic(reinterpret_cast<const unsigned char*>(p.head.data()), p.head.size()),
-        p.more);
-  }
-  // A pipe's first read shorter than a tar header: only what could begin
-  // one waits for the rest; a line never does.
-  std::string header = filter(
-      "{ d=$(mktemp -d) && cat > $d/in.txt && tar --format=v7 -C $d -cf - in.txt && rm -r $d; }",
-      "x\n");
-  const Prefix tar_prefixes[] = {
-      {header.substr(0, 1), true},
-      {header.substr(0, 100), true},
-      {header.substr(0, 104), true},
-      {header.substr(0, 511), true},
-      {header.substr(0, 512), false},
-      {"InChI=1S/H2O/h1H2\n", false},
-      {"name\rInC", false},
-      {"in.txt\0\0x"s, false},  // text after the name's NUL
-      {std::string("in.txt") + std::string(94, '\0') + "0006x", false},  // not an octal mode
-      {"\0in.txt"s, false},
-      {"", false},
-  };
-  for (const Prefix& p : tar_prefixes) {
-    SCOPED_TRACE(testing::PrintToString(p.head));
-    EXPECT_EQ(may_become_tar(reinterpret_cast<const unsigned char*>(p.head.data()), p.head.size()),
-              p.more);
-  }
-  struct Name {
-    const char* name;
-    Format format;
-  };
-  const Name names[] = {
-      {"keys.gz", Format::kGzip},      {"keys.GZ", Format::kGzip},   {".gz", Format::kGzip},
-      {"keys.zst", Format::kZstd},     {"keys.ZST", Format::kZstd},  {"keys.bz2", Format::kBzip2},
-      {"keys.xz", Format::kXz},        {"keys.lz4", Format::kLz4},   {"keys.Lz4", Format::kLz4},
-      {"keys.gz.txt", Format::kPlain}, {"keys.tgz", Format::kPlain}, {"gz", Format::kPlain},
-      {"keys.bz", Format::kPlain},     {"keys.xzz", Format::kPlain}, {"keys.lz", Format::kPlain},
-      {"keys", Format::kPlain},
-  };
-  for (const Name& n : names) EXPECT_EQ(format_for_name(n.name), n.format) << n.name;
 }
 
 // Files written by the standard tools decode to their exact bytes, whole
@@ -309,79 +88,6 @@ TEST(Codec, DecodesWhatTheStandardToolsWrite) {
     Decoded empty = decode(nothing, 0);
     EXPECT_FALSE(empty.error);
     EXPECT_EQ(empty.bytes, "");
-  }
-}
-
-// Every output format and the command that decompresses it.
-struct Unpacker {
-  Format format;
-  const char* command;
-};
-const Unpacker kUnpackers[] = {{Format::kGzip, "gzip -dc"},
-                               {Format::kZstd, "zstd -qdc"},
-                               {Format::kBzip2, "bzip2 -dc"},
-                               {Format::kXz, "xz -dc"},
-                               {Format::kLz4, "lz4 -dc"}};
-
-TEST(Codec, EncodesWhatTheStandardToolsRead) {
-  for (const std::string& text : {std::string(), sample_text(100), sample_text(3'000'000)}) {
-    for (const Unpacker& u : kUnpackers) {
-      SCOPED_TRACE(std::string(u.command) + ", " + std::to_string(text.size()));
-      std::string packed = encode(u.format, text);
-      EXPECT_TRUE(filter(u.command, packed) == text);
-      EXPECT_TRUE(decode(packed, 0).bytes == text);
-    }
-  }
-}
-
-// Blocks compressed apart, as the parallel writer does, make one valid file.
-TEST(Codec, IndependentBlocksConcatenateToOneFile) {
-  std::string text = sample_text(1'000'000);
-  for (const Unpacker& u : kUnpackers) {
-    SCOPED_TRACE(u.command);
-    Encoder* e = new_encoder(u.format);
-    ASSERT_NE(e, nullptr);
-    std::string packed;
-    for (size_t at = 0; at < text.size(); at += 300'000)
-      ASSERT_TRUE(
-          encode_block(e, text.data() + at, std::min<size_t>(300'000, text.size() - at), packed));
-    ASSERT_TRUE(encode_block(e, "", 0, packed));  // an empty block is a valid member too
-    free_encoder(e);
-    EXPECT_TRUE(filter(u.command, packed) == text);
-    EXPECT_TRUE(decode(packed, 0).bytes == text);
-  }
-  EXPECT_EQ(new_encoder(Format::kPlain), nullptr);
-}
-
-// What a stream has written after a flush (as when a pipe input waits)
-// already decodes to all the text given; a flush with nothing new writes
-// nothing; the stream goes on to a whole file.
-TEST(Codec, FlushedStreamHoldsAllGivenSoFar) {
-  std::string first = sample_text(700'001), second = sample_text(5000);
-  for (const Unpacker& u : kUnpackers) {
-    SCOPED_TRACE(u.command);
-    char* bytes = nullptr;
-    size_t size = 0;
-    FILE* sink = open_memstream(&bytes, &size);
-    Encoder* e = nullptr;
-    FILE* f = open_encoder(sink, u.format, &e);
-    ASSERT_NE(f, nullptr);
-    fwrite(first.data(), 1, first.size(), f);
-    ASSERT_EQ(fflush(f), 0);
-    ASSERT_TRUE(flush_encoder(e));
-    ASSERT_EQ(fflush(sink), 0);
-    std::string flushed(bytes, size);
-    ASSERT_TRUE(flush_encoder(e));
-    ASSERT_EQ(fflush(sink), 0);
-    EXPECT_EQ(size, flushed.size());
-    fwrite(second.data(), 1, second.size(), f);
-    ASSERT_EQ(fclose(f), 0);
-    ASSERT_EQ(fclose(sink), 0);
-    std::string whole(bytes, size);
-    std::free(bytes);
-    EXPECT_TRUE(decode(flushed, 0).bytes == first);
-    EXPECT_TRUE(filter(u.command, whole) == first + second);
-    EXPECT_TRUE(decode(whole, 0).bytes == first + second);
   }
 }
 
@@ -521,53 +227,6 @@ TEST(Codec, PreviewsTheFirstDecodedBytesWithoutTakingThem) {
       EXPECT_EQ(n, std::min(want, small.size()));
       EXPECT_EQ(seen.compare(0, n, small, 0, n), 0);
     }
-  }
-}
-
-TEST(Codec, RecognisesArchivesByTheirFirstBytes) {
-  std::string tar(512, '\0');
-  tar.replace(0, 6, "in.txt");
-  std::string posix = tar, gnu = tar;
-  posix.replace(257, 8,
-                "ustar\0"
-                "00"s);
-  gnu.replace(257, 8, "ustar  \0"s);
-  const std::string seven = "7z\xbc\xaf\x27\x1c";
-  const std::string v7 = filter(
-      "{ d=$(mktemp -d) && cat > $d/in.txt && tar --format=v7 -C $d -cf - in.txt && rm -r $d; }",
-      "InChI=1S/H2O/h1H2\n");
-  std::string v7_changed = v7;
-  v7_changed[1] = 'N';
-  struct Case {
-    const char* name;
-    std::string data;
-    Archive archive;
-  };
-  const Case cases[] = {
-      {"zip", "PK\x03\x04\x14\0\0\0"s, Archive::kZip},
-      {"empty zip", "PK\x05\x06" + std::string(18, '\0'), Archive::kZip},
-      {"zip written by zip", filter("zip -q - -", "InChI=1S/H2O/h1H2\n"), Archive::kZip},
-      {"zip magic cut", "PK\x03", Archive::kNone},
-      {"zip's spanning mark", "PK\x07\x08", Archive::kNone},
-      {"7z", seven + "\0\x04", Archive::k7z},
-      {"7z magic cut", seven.substr(0, 5), Archive::kNone},
-      {"legacy lz4, written by lz4 -l", filter("lz4 -q -l -c", "InChI=1S/H2O/h1H2\n"),
-       Archive::kLegacyLz4},
-      {"legacy lz4 magic cut", "\x02\x21\x4c", Archive::kNone},
-      {"POSIX tar", posix, Archive::kTar},
-      {"GNU tar", gnu, Archive::kTar},
-      {"V7 tar, no mark: its checksum", v7, Archive::kTar},
-      {"V7 tar, a byte of its name changed", v7_changed, Archive::kNone},
-      {"V7 tar cut inside its header", v7.substr(0, 511), Archive::kNone},
-      {"tar header cut before its mark ends", posix.substr(0, 261), Archive::kNone},
-      {"the mark a byte early", posix.substr(1), Archive::kNone},
-      {"text", sample_text(1000), Archive::kNone},
-      {"nothing", "", Archive::kNone},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(archive_of(reinterpret_cast<const unsigned char*>(c.data.data()), c.data.size()),
-              c.archive);
   }
 }
 
