@@ -34,7 +34,7 @@ struct RunState {
   Annotator annotator;
   Progress progress;
   Road road;
-  int read_error = kReadOk;
+  ReadError read_error = kReadOk;
   std::time_t start = 0;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "text/line_end.h"
+#include "text/line_reader.h"
 #include "text/record_scanner.h"
 
 // How many bytes a block gathers before it is cut after its last whole line;
@@ -31,10 +32,10 @@ struct Splitter {
   char delimiter = 0;     // CSV: cut blocks between records (never inside quotes)
   char* carry = nullptr;  // bytes read past the end of the last block
   size_t carry_size = 0, carry_capacity = 0;
-  int64_t lines = 0;   // lines in the blocks so far
-  uint64_t bytes = 0;  // input bytes in the blocks so far
-  int error = 0;       // a ReadError, once the input cannot go on
-  bool done = false;   // the end of the input or an error was met
+  int64_t lines = 0;          // lines in the blocks so far
+  uint64_t bytes = 0;         // input bytes in the blocks so far
+  ReadError error = kReadOk;  // once the input cannot go on
+  bool done = false;          // the end of the input or an error was met
 };
 
 // Frees a block's buffer; the block can be read into again.
@@ -48,7 +49,8 @@ void free_splitter(Splitter& sp);
 // bytes after the last line end are a last line; a line may hold up to
 // 2147483647 bytes. With a delimiter, the same for CSV records, as
 // read_record reads them. A long line costs time in proportion to its
-// length. False when no line is left; sp.error then tells why (0: the end).
+// length. False when no line is left; sp.error then tells why (kReadOk: the
+// end).
 // A block may come with sp.error set: it holds the whole lines read before
 // the failure (with kReadUnclosedQuote, all the rest), and is the last.
 bool read_block(FILE* in, Splitter& sp, Block& b);

@@ -45,8 +45,8 @@ FILE* open_string_stream(std::string* s) {
 }
 
 // The reader: fills free slots in turn until the input ends or fails, or
-// the writer stops the run. Returns the reader's ReadError.
-int read_all(Pipeline& p, FILE* in, int wait_fd) {
+// the writer stops the run. Returns why the reader stopped.
+ReadError read_all(Pipeline& p, FILE* in, int wait_fd) {
   Splitter sp;
   if (p.road.annotator->format.delimiter != '\t') sp.delimiter = p.road.annotator->format.delimiter;
   for (uint64_t sequence = 0;; ++sequence) {
@@ -70,7 +70,7 @@ int read_all(Pipeline& p, FILE* in, int wait_fd) {
     }
     if (sp.done) break;
   }
-  int error = sp.error;
+  ReadError error = sp.error;
   free_splitter(sp);
   std::lock_guard<std::mutex> lock(p.m);
   p.reading_done = true;
@@ -82,7 +82,7 @@ int read_all(Pipeline& p, FILE* in, int wait_fd) {
 }  // namespace
 
 bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
-                       int& read_error) {
+                       ReadError& read_error) {
   workers = affordable_workers(workers);
   if (workers < 2) return false;
   Pipeline p(road, format);

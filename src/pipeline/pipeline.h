@@ -8,16 +8,17 @@
 
 #include "io/codec/codec.h"
 #include "pipeline/road.h"
+#include "text/line_reader.h"
 
 // Annotates all of in along road as the serial run does, byte for byte:
 // output (compressed as format), log, progress prints, counts, and the line
 // a failed output stops at. Each worker annotates with a copy of road's
-// annotator's format and key function. read_error gets the reader's
-// ReadError. When wait_fd (in's descriptor, or -1) has nothing to read, what
+// annotator's format and key function. read_error gets why the reader
+// stopped. When wait_fd (in's descriptor, or -1) has nothing to read, what
 // was read before is pushed out. False, with nothing read, when fewer than
 // two workers can be started (under an address-space limit, say): the
 // caller goes serial.
 bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
-                       int& read_error);
+                       ReadError& read_error);
 
 #endif
