@@ -11,6 +11,8 @@
 #include <cstring>
 #include <new>
 
+#include "sys/stdio_peek.h"
+
 namespace {
 
 // Fewer, larger reads and writes: the stdio default of one page per call
@@ -185,7 +187,7 @@ void abandon_output(const char* name, Stream& out) {
 }
 
 bool input_would_wait(FILE* in, int fd) {
-  if (in->_IO_read_ptr < in->_IO_read_end) return false;  // glibc's read pointers
+  if (!nothing_buffered(in)) return false;
   pollfd ready{fd, POLLIN, 0};
   return poll(&ready, 1, 0) == 0;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sys/stdio_peek.h"
 #include "text/line_reader.h"
 
 namespace {
@@ -23,19 +24,19 @@ bool reserve(char*& p, size_t& capacity, size_t n) {
 }
 
 // Takes up to room bytes from in: what its buffer holds, or else what one
-// read from its source gives (glibc's read pointers, as getc_unlocked uses
-// them). 0 at the end of the input or on an error.
+// read from its source gives. 0 at the end of the input or on an error.
 size_t take_available(FILE* in, char* to, size_t room) {
   size_t got = 0;
-  if (in->_IO_read_ptr >= in->_IO_read_end) {
+  if (nothing_buffered(in)) {
     int c = getc_unlocked(in);  // refills the buffer
     if (c == EOF) return 0;
     to[got++] = static_cast<char>(c);
   }
-  auto held = static_cast<size_t>(in->_IO_read_end - in->_IO_read_ptr);
-  size_t n = held < room - got ? held : room - got;
-  std::memcpy(to + got, in->_IO_read_ptr, n);
-  in->_IO_read_ptr += n;
+  Buffered held = buffered(in);
+  auto available = static_cast<size_t>(held.end - held.begin);
+  size_t n = available < room - got ? available : room - got;
+  std::memcpy(to + got, held.begin, n);
+  advance_buffered(in, n);
   return got + n;
 }
 
@@ -136,7 +137,7 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
     size_t cut = cuts.cut;
     // A pipe that has given all it has for now ends the block too, so that
     // its lines are annotated (and progress shown) as they come, as -j1 does.
-    bool drained = in->_IO_read_ptr >= in->_IO_read_end;
+    bool drained = nothing_buffered(in);
     if (at_end || (cut > 0 && (n >= sp.block_bytes || drained))) break;
     if (cut == 0 && n - (b.data[n - 1] == '\r' ? 1 : 0) > kMaxLineBytes) {
       sp.error = kReadTooLong;  // one line over the limit

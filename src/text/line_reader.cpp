@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sys/stdio_peek.h"
 #include "text/line_end.h"
 #include "text/record_scanner.h"
 
@@ -51,13 +52,11 @@ char* read_text_line(FILE* in, LineBuffer& b) {
   uint64_t ends = 0;  // bytes of the line end
   unsigned char ending = kEndNone;
   for (;;) {
-    // The bytes up to the next CR or LF come straight out of stdio's buffer
-    // (glibc's read pointers, the ones getc_unlocked itself moves);
-    // getc_unlocked below takes the line end or refills.
-    char* ahead = in->_IO_read_ptr;
-    char* filled = in->_IO_read_end;
-    if (ahead < filled) {
-      auto span = static_cast<size_t>(next_line_end(ahead, filled) - ahead);
+    // The bytes up to the next CR or LF come straight out of stdio's
+    // buffer; getc_unlocked below takes the line end or refills.
+    Buffered ahead = buffered(in);
+    if (ahead.begin < ahead.end) {
+      auto span = static_cast<size_t>(next_line_end(ahead.begin, ahead.end) - ahead.begin);
       while (span > last - n) {
         if (!grow(b.data, b.capacity)) {
           b.error = kReadTooLong;
@@ -66,9 +65,11 @@ char* read_text_line(FILE* in, LineBuffer& b) {
         data = b.data;
         last = b.capacity - 1;
       }
-      std::memcpy(data + n, ahead, span);
+      // Taken before the copy, while the compiler still knows where the
+      // read pointer stands: no reload after memcpy.
+      advance_buffered(in, span);
+      std::memcpy(data + n, ahead.begin, span);
       n += static_cast<uint32_t>(span);
-      in->_IO_read_ptr = ahead + span;
     }
     int c = getc_unlocked(in);
     if (c == '\n') {
