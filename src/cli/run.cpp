@@ -7,7 +7,6 @@
 
 #include <cinttypes>
 #include <csignal>
-#include <cstdlib>
 #include <ctime>
 #include <new>
 
@@ -43,8 +42,9 @@ struct RunState {
 int waiting_input(const Stream& in) { return S_ISREG(in.st.st_mode) ? -1 : in.fd; }
 
 // The serial run: the reader's lines (or CSV records) along the road, until
-// the input ends or the road says stop.
-void annotate_serially(RunState& s) {
+// the input ends or the road says stop. Not inlined into run, whose many
+// values would push the loop's own out of registers: an instruction a line.
+[[gnu::noinline]] void annotate_serially(RunState& s) {
   FILE* in = s.files.in.file;
   int wait_fd = waiting_input(s.files.in);
   bool lines = s.annotator.format.delimiter == '\t';
@@ -172,9 +172,6 @@ ExitStatus run(int argc, char** argv) {
     annotate(s);
     status = finish(s);
   }
-  std::free(s.line.data);
-  std::free(s.records.line.data);
-  std::free(s.records.record.data);
   return s.files.console == stdout ? check_stdout(status) : status;
 }
 

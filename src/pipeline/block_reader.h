@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "sys/buffer.h"
 #include "text/line_end.h"
 #include "text/line_reader.h"
 #include "text/record_scanner.h"
@@ -15,10 +16,9 @@
 // a longer line makes a longer block.
 constexpr size_t kBlockBytes = size_t{1} << 18;
 
-// A run of whole lines of the input, line ends included.
-struct Block {
-  char* data = nullptr;  // heap block, with a spare byte after size
-  size_t capacity = 0;
+// A run of whole lines of the input, line ends included, in a ByteBuffer's
+// bytes (data, capacity) with a spare byte after size.
+struct Block : ByteBuffer {
   size_t size = 0;         // bytes of whole lines
   int64_t first_line = 0;  // the number of its first line
   int64_t lines = 0;
@@ -29,9 +29,9 @@ struct Block {
 // The reader's state from one block to the next.
 struct Splitter {
   size_t block_bytes = kBlockBytes;
-  char delimiter = 0;     // CSV: cut blocks between records (never inside quotes)
-  char* carry = nullptr;  // bytes read past the end of the last block
-  size_t carry_size = 0, carry_capacity = 0;
+  char delimiter = 0;         // CSV: cut blocks between records (never inside quotes)
+  ByteBuffer carry;           // bytes read past the end of the last block
+  size_t carry_size = 0;      // of them, in carry
   int64_t lines = 0;          // lines in the blocks so far
   uint64_t bytes = 0;         // input bytes in the blocks so far
   ReadError error = kReadOk;  // once the input cannot go on

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "sys/buffer.h"
+
 // The longest line the tool holds, in bytes.
 constexpr uint32_t kMaxLineBytes = 2147483647u;
 
@@ -26,10 +28,10 @@ inline bool input_complete(ReadError error) {
 // The line end a line was read with.
 enum LineEnding : unsigned char { kEndNone, kEndLf, kEndCr, kEndCrLf };
 
-// The one growable line buffer of a run; owned by the run, filled by the reader.
-struct LineBuffer {
-  char* data = nullptr;       // heap block, null until the first read
-  uint32_t capacity = 0;      // size of data; 4096 times a power of two
+// The one growable line buffer of a run; owned by the run, filled by the
+// reader. Its bytes (data, capacity) are a ByteBuffer's, null until the first
+// read, then 4096 times a power of two, at most 2^31.
+struct LineBuffer : ByteBuffer {
   uint32_t length = 0;        // bytes of the current line, NULs included
   ReadError error = kReadOk;  // after each read
   uint64_t end = 0;  // input bytes read up to the end of the current line, its line end included
