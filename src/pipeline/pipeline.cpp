@@ -83,8 +83,12 @@ ReadError read_all(Pipeline& p, FILE* in, int wait_fd) {
 
 bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
                        ReadError& read_error) {
-  workers = affordable_workers(workers);
-  if (workers < 2) return false;
+  ThreadBudget budget = thread_budget(workers);
+  if (budget.workers < 2) return false;
+  workers = budget.workers;
+  // The threads start next: malloc's arenas are capped for them now, for the
+  // whole process.
+  if (budget.arenas > 0) cap_arenas(budget.arenas);
   Pipeline p(road, format);
   // Enough slots that every worker has one at work and one waiting, and the
   // reader and the writer one each.
