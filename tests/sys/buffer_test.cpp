@@ -47,14 +47,6 @@ TEST(ByteBuffer, ReserveDoublesUpToTheCeiling) {
   }
 }
 
-// A first capacity already over the ceiling is refused, not allocated.
-TEST(ByteBuffer, FirstCapacityOverTheCeilingIsRefused) {
-  ByteBuffer b;
-  EXPECT_FALSE(reserve(b, 1, 256, 128));
-  EXPECT_EQ(b.data, nullptr);
-  EXPECT_EQ(b.capacity, 0u);
-}
-
 // The bytes belong to one buffer at a time: a move takes them and empties the
 // source; moving into a buffer frees what it held (a leak fails the asan
 // preset); release empties it for reuse.
