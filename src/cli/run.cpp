@@ -7,7 +7,6 @@
 
 #include <cinttypes>
 #include <csignal>
-#include <cstdlib>
 #include <ctime>
 #include <new>
 
@@ -17,6 +16,7 @@
 #include "pipeline/pipeline.h"
 #include "pipeline/road.h"
 #include "sys/version.h"
+#include "sys/exit_status.h"
 #include "text/line_reader.h"
 
 namespace {
@@ -30,7 +30,7 @@ struct RunState {
   Annotator annotator;
   Progress progress;
   Road road;
-  int read_error = kReadOk;
+  ReadError read_error = kReadOk;
   std::time_t start = 0;
 };
 
@@ -39,8 +39,9 @@ struct RunState {
 int waiting_input(const Stream& in) { return S_ISREG(in.st.st_mode) ? -1 : in.fd; }
 
 // The serial run: the reader's lines (or CSV records) along the road, until
-// the input ends or the road says stop.
-void annotate_serially(RunState& s) {
+// the input ends or the road says stop. Not inlined into run, whose many
+// values would push the loop's own out of registers: an instruction a line.
+[[gnu::noinline]] void annotate_serially(RunState& s) {
   FILE* in = s.files.in.file;
   int wait_fd = waiting_input(s.files.in);
   bool lines = s.annotator.format.delimiter == '\t';
@@ -59,27 +60,27 @@ void annotate_serially(RunState& s) {
 
 // The end of a run: what stopped it, the summary, then the checked closes;
 // returns the exit status.
-int finish(RunState& s) {
+ExitStatus finish(RunState& s) {
   FILE* console = s.files.console;
-  int status = 0;
+  ExitStatus status = ExitStatus::kDone;
   // The last count before any message, which then starts on a clear line.
   end_progress(s.progress);
   if (s.read_error != kReadOk || s.annotator.out_of_memory) clear_progress(s.progress, console);
   if (s.read_error == kReadTooLong) {
     fprintf(console, "\n* Error: could not process line %" PRId64 " (too long).", s.road.lines + 1);
-    status = 5;
+    status = ExitStatus::kIncomplete;
   } else if (s.read_error == kReadFailed) {
     fprintf(console, "\n* Error: could not read input file!");
-    status = 5;
+    status = ExitStatus::kIncomplete;
   } else if (s.read_error == kReadUnclosedQuote) {
     fprintf(console,
             "\n* Error: the input ends inside a quoted field that begins in line #%" PRId64 "!",
             s.road.lines);
-    status = 5;
+    status = ExitStatus::kIncomplete;
   }
   if (s.annotator.out_of_memory) {
     fprintf(console, "\n* Error: out of memory!");
-    status = 5;
+    status = ExitStatus::kIncomplete;
   }
   // A run that stops at a failed write leaves its last candidate unjudged,
   // whatever the number of threads; so does input lost to a read error,
@@ -93,9 +94,11 @@ int finish(RunState& s) {
     fprintf(console, "\n* Warning: no InChI to check!");
   }
   // A check that finds a wrong or missing key, or nothing to check, fails.
-  if (s.options.format.check && status == 0 && checked != c.agree) status = 6;
-  if (s.options.format.check && status == 0 && checked == 0) status = 6;
-  if (status != 0 && s.progress.terminal) fflush(console);
+  if (s.options.format.check && status == ExitStatus::kDone && checked != c.agree)
+    status = ExitStatus::kCheckFailed;
+  if (s.options.format.check && status == ExitStatus::kDone && checked == 0)
+    status = ExitStatus::kCheckFailed;
+  if (status != ExitStatus::kDone && s.progress.terminal) fflush(console);
   fprintf(console, "\nCompleted processing of %" PRId64 " lines.", s.road.lines);
   if (s.options.format.check) {
     fprintf(console,
@@ -111,10 +114,10 @@ int finish(RunState& s) {
 
 // Flushes standard output when it was the console: a full disk or a closed
 // pipe there must not pass for success.
-int check_stdout(int status) {
+ExitStatus check_stdout(ExitStatus status) {
   if (fflush(stdout) != 0 || ferror(stdout)) {
     fputs("* Error: could not write standard output!\n", stderr);
-    return 5;
+    return ExitStatus::kIncomplete;
   }
   return status;
 }
@@ -139,7 +142,7 @@ void annotate(RunState& s) {
 }
 
 // The whole run; returns the exit status.
-int run(int argc, char** argv) {
+ExitStatus run(int argc, char** argv) {
   hold_standard_descriptors();
   // A file-size limit (ulimit -f) is a write error like a full disk, to be
   // reported, not a signal that kills the run with its output cut.
@@ -149,26 +152,23 @@ int run(int argc, char** argv) {
   switch (s.options.action) {
     case Action::kUsage:
       print_usage();
-      return check_stdout(0);
+      return check_stdout(ExitStatus::kDone);
     case Action::kVersion:
       printf("molstamp %s\n", molstamp_version());
-      return check_stdout(0);
+      return check_stdout(ExitStatus::kDone);
     case Action::kBadSwitch:
       fputs(s.options.error.c_str(), stdout);
       print_usage();
-      return check_stdout(1);
+      return check_stdout(ExitStatus::kBadSwitch);
     case Action::kRun:
       break;
   }
   const Options& o = s.options;
-  int status = open_files(FileNames{o.input_name, o.output_name, o.log_name}, s.files);
-  if (status == 0) {
+  ExitStatus status = open_files(FileNames{o.input_name, o.output_name, o.log_name}, s.files);
+  if (status == ExitStatus::kDone) {
     annotate(s);
     status = finish(s);
   }
-  std::free(s.line.data);
-  std::free(s.records.line.data);
-  std::free(s.records.record.data);
   return s.files.console == stdout ? check_stdout(status) : status;
 }
 
@@ -176,11 +176,11 @@ int run(int argc, char** argv) {
 
 int run_molstamp(int argc, char** argv) {
   try {
-    return run(argc, argv);
+    return exit_code(run(argc, argv));
   } catch (const std::bad_alloc&) {
     // Only a nearly exhausted address space gets here (the strings of the
     // command line, the stream buffers): an incomplete run like any other.
     fputs("* Error: out of memory!\n", stderr);
-    return 5;
+    return exit_code(ExitStatus::kIncomplete);
   }
 }

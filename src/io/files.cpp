@@ -15,7 +15,7 @@ constexpr const char* kDefaultOutputName = "InChIKeys.txt";
 // A refusal found before anything is written: the message and the status.
 struct Refusal {
   const char* message = nullptr;
-  int status = 0;
+  ExitStatus status = ExitStatus::kDone;
 };
 
 // What the output and the standard streams must not be, judged before the
@@ -24,22 +24,25 @@ struct Refusal {
 // when a log is named); nor may an existing output be the log.
 Refusal refuse_before_opening(const Files& s, const Destination& out, const Destination& log) {
   if (out.exists && writes_into(out.st, s.in.st))
-    return {"* Error: output file is the input file!\n", 3};
+    return {"* Error: output file is the input file!\n", ExitStatus::kOutput};
   if (descriptor_writes_into(STDOUT_FILENO, s.in.st))
-    return {"* Error: standard output is the input file!\n", 3};
+    return {"* Error: standard output is the input file!\n", ExitStatus::kOutput};
   if (descriptor_writes_into(STDERR_FILENO, s.in.st)) {
-    if (log.standard_fd == STDERR_FILENO) return {"* Error: log file is the input file!\n", 4};
-    return {"* Error: standard error is the input file!\n", 4};
+    if (log.standard_fd == STDERR_FILENO)
+      return {"* Error: log file is the input file!\n", ExitStatus::kLog};
+    return {"* Error: standard error is the input file!\n", ExitStatus::kLog};
   }
   // Before the output is opened: opening a FIFO would wait for a reader.
   if (out.exists && log.exists && same_file(out.st, log.st)) {
     // Unnamed, the log is standard error, where the console goes too when
     // the output is standard output.
     if (log.standard_fd == STDERR_FILENO && out.standard_fd == STDOUT_FILENO)
-      return {"* Error: standard error is the output; the console would go into it!\n", 4};
+      return {"* Error: standard error is the output; the console would go into it!\n",
+              ExitStatus::kLog};
     if (log.standard_fd == STDERR_FILENO)
-      return {"* Error: standard error is the output; the log would go into it!\n", 4};
-    return {"* Error: log file is the output file!\n", 4};
+      return {"* Error: standard error is the output; the log would go into it!\n",
+              ExitStatus::kLog};
+    return {"* Error: log file is the output file!\n", ExitStatus::kLog};
   }
   return {};
 }
@@ -48,12 +51,12 @@ Refusal refuse_before_opening(const Files& s, const Destination& out, const Dest
 // (and so exists): the input, or the output's own file or pipe.
 Refusal refuse_log(const Files& s, const Destination& log) {
   if (log.exists && writes_into(log.st, s.in.st))
-    return {"* Error: log file is the input file!\n", 4};
+    return {"* Error: log file is the input file!\n", ExitStatus::kLog};
   if (log.exists && same_file(log.st, s.out.st))
-    return {"* Error: log file is the output file!\n", 4};
+    return {"* Error: log file is the output file!\n", ExitStatus::kLog};
   struct stat console;
   if (s.console == stderr && fstat(STDERR_FILENO, &console) == 0 && same_file(console, s.out.st))
-    return {"* Error: standard error is the output file!\n", 4};
+    return {"* Error: standard error is the output file!\n", ExitStatus::kLog};
   return {};
 }
 
@@ -70,10 +73,11 @@ FILE* safe_console(const Files& s) {
 // output; nothing is truncated yet.
 Refusal open_output_and_log(Files& s, const char* output_name, const Destination& out,
                             const char* log_name, bool& log_created) {
-  if (!open_output(output_name, out, s.out)) return {"* Error: could not open output file!\n", 3};
+  if (!open_output(output_name, out, s.out))
+    return {"* Error: could not open output file!\n", ExitStatus::kOutput};
   Destination log = find_destination(log_name, STDERR_FILENO);  // the output may be new
   Refusal refusal = refuse_log(s, log);
-  if (refusal.status != 0) return refusal;
+  if (refusal.status != ExitStatus::kDone) return refusal;
   if (log.standard_fd >= 0) {
     s.log = log.standard_fd == STDOUT_FILENO ? stdout : stderr;
     return {};
@@ -83,7 +87,7 @@ Refusal open_output_and_log(Files& s, const char* output_name, const Destination
   if (s.log != nullptr) return {};
   if (fd >= 0) close(fd);
   if (log_created) unlink(log_name);
-  return {"* Error: could not open log file!\n", 4};
+  return {"* Error: could not open log file!\n", ExitStatus::kLog};
 }
 
 // Empties the output and log files that held something, now that every
@@ -91,11 +95,11 @@ Refusal open_output_and_log(Files& s, const char* output_name, const Destination
 Refusal truncate_files(const Files& s, bool log_created) {
   if (s.out.raw != stdout && s.out.raw != stderr &&
       !truncate_opened(fileno(s.out.raw), s.out.st, s.out.created))
-    return {"* Error: could not open output file!\n", 3};
+    return {"* Error: could not open output file!\n", ExitStatus::kOutput};
   struct stat st;
   if (s.log != stdout && s.log != stderr &&
       (fstat(fileno(s.log), &st) != 0 || !truncate_opened(fileno(s.log), st, log_created)))
-    return {"* Error: could not open log file!\n", 4};
+    return {"* Error: could not open log file!\n", ExitStatus::kLog};
   return {};
 }
 
@@ -164,9 +168,9 @@ void hold_standard_descriptors() {
 // Opens input, output and log in that order. Everything that would write
 // over the input or mix the log or console into the output is refused, and
 // every file opened, before any file is truncated; a file this run created
-// for a run it abandons is removed. Returns 0, or the exit status after
+// for a run it abandons is removed. Returns kDone, or the exit status after
 // reporting the failure.
-int open_files(const FileNames& o, Files& s) {
+ExitStatus open_files(const FileNames& o, Files& s) {
   const char* output_name = o.output == nullptr ? kDefaultOutputName : o.output;
   const char* log_name = o.log == nullptr || o.log[0] == '\0' ? "-" : o.log;
   Destination out = find_destination(output_name, STDOUT_FILENO);
@@ -174,7 +178,7 @@ int open_files(const FileNames& o, Files& s) {
   if (out.standard_fd == STDOUT_FILENO) s.console = stderr;
   if (o.input == nullptr || !open_input(o.input, s.in)) {
     fprintf(s.console, "* Error: could not open input file!\n");
-    return 2;
+    return ExitStatus::kInput;
   }
   if (s.in.archive != Archive::kNone || s.in.utf16) {
     fputs(s.in.utf16 ? "* Error: the input is UTF-16; convert it to UTF-8 first (iconv -f "
@@ -182,17 +186,17 @@ int open_files(const FileNames& o, Files& s) {
                      : archive_refusal(s.in.archive, s.in, o.input).c_str(),
           s.console);
     fclose(s.in.file);
-    return 2;
+    return ExitStatus::kInput;
   }
   Refusal refusal = refuse_before_opening(s, out, find_destination(log_name, STDERR_FILENO));
   FILE* say = safe_console(s);
   if (o.output == nullptr && say != nullptr)
     fprintf(say, "* Warning: got no output file name, using '%s'.\n", kDefaultOutputName);
   bool log_created = false;
-  if (refusal.status == 0)
+  if (refusal.status == ExitStatus::kDone)
     refusal = open_output_and_log(s, output_name, out, log_name, log_created);
-  if (refusal.status == 0) refusal = truncate_files(s, log_created);
-  if (refusal.status == 0) return 0;
+  if (refusal.status == ExitStatus::kDone) refusal = truncate_files(s, log_created);
+  if (refusal.status == ExitStatus::kDone) return ExitStatus::kDone;
   if (say != nullptr) fputs(refusal.message, say);
   if (s.log != nullptr && s.log != stdout && s.log != stderr) {
     fclose(s.log);
@@ -204,24 +208,24 @@ int open_files(const FileNames& o, Files& s) {
   return refusal.status;
 }
 
-int close_files(Files& f, int status) {
+ExitStatus close_files(Files& f, ExitStatus status) {
   FILE* console = f.console;
   fclose(f.in.file);
   if (!close_output(f.out)) {
     fputs(f.out.raw == stdout ? "* Error: could not write standard output!\n"
                               : "* Error: could not write output file!\n",
           console);
-    status = 5;
+    status = ExitStatus::kIncomplete;
   }
   if (f.log != stderr && f.log != stdout && !close_written(f.log)) {
     fprintf(console, "* Error: could not write log file!\n");
-    status = 5;
+    status = ExitStatus::kIncomplete;
   }
   // Standard error stands for the log file (or the console): a warning lost
   // there is as incomplete a run as one lost in a file.
   if ((f.log == stderr || console == stderr) && ferror(stderr)) {
     fprintf(console, "* Error: could not write standard error!\n");
-    status = 5;
+    status = ExitStatus::kIncomplete;
   }
   return status;
 }

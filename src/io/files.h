@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "io/streams.h"
+#include "sys/exit_status.h"
 
 // The names a run's files are given: null when not given (input: every
 // argument was a switch).
@@ -35,13 +36,14 @@ void hold_standard_descriptors();
 // tar, compressed or not), an output, log or standard stream that is the
 // input's file, FIFO or pipe, a log that is the output's file, FIFO or pipe,
 // and standard error as the console when it is the output. A name for
-// standard output or error is written through that stream. Returns 0, or the
-// exit status (2 input, 3 output, 4 log) after saying why where that is safe
+// standard output or error is written through that stream. Returns kDone,
+// or the refusal (kInput, kOutput, kLog) after saying why where that is safe
 // and removing any file this call created.
-int open_files(const FileNames& names, Files& f);
+ExitStatus open_files(const FileNames& names, Files& f);
 
 // Closes the input, output and log, each write checked; says on the console
-// what could not be written. Returns status, or 5 when a write failed.
-int close_files(Files& f, int status);
+// what could not be written. Returns status, or kIncomplete when a write
+// failed.
+ExitStatus close_files(Files& f, ExitStatus status);
 
 #endif

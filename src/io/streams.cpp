@@ -12,6 +12,7 @@
 #include <new>
 
 #include "io/codec/codec.h"
+#include "sys/stdio_peek.h"
 
 namespace {
 
@@ -190,7 +191,7 @@ void abandon_output(const char* name, Stream& out) {
 }
 
 bool input_would_wait(FILE* in, int fd) {
-  if (in->_IO_read_ptr < in->_IO_read_end) return false;  // glibc's read pointers
+  if (!nothing_buffered(in)) return false;
   pollfd ready{fd, POLLIN, 0};
   return poll(&ready, 1, 0) == 0;
 }

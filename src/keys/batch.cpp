@@ -150,8 +150,12 @@ unsigned batch_threads(unsigned requested, size_t n) {
   size_t chunks = n / kChunk + (n % kChunk != 0 ? 1 : 0);
   if (requested > chunks) requested = static_cast<unsigned>(chunks);
   if (requested <= 1) return 1;
-  unsigned workers = affordable_workers(requested);
-  return workers < 2 ? 1 : workers;
+  ThreadBudget budget = thread_budget(requested);
+  if (budget.workers < 2) return 1;
+  // The batch's threads start next: their arenas are capped now, for the
+  // whole process (the Python interpreter's allocator too).
+  if (budget.arenas > 0) cap_arenas(budget.arenas);
+  return budget.workers;
 }
 
 bool batch_keys(const char* const* inchis, size_t n, unsigned threads, BatchKey* keys,

@@ -39,7 +39,8 @@ struct BatchPoll {
 // The threads a batch of n strings runs on when `requested` are asked for
 // (0: one per online processor): no more than its chunks of work nor
 // kMostJobs, within the address-space budget of the pipeline, at least 1
-// (the calling thread).
+// (the calling thread). Under a limit, caps malloc's arenas for them, for
+// the whole process.
 unsigned batch_threads(unsigned requested, size_t n);
 
 // keys[i] for each of the n NUL-terminated strings inchis[i] (null: status

@@ -2,40 +2,31 @@
 // and a carry for the bytes read past the last line end.
 #include "pipeline/block_reader.h"
 
-#include <cstdlib>
 #include <cstring>
 
+#include "sys/stdio_peek.h"
 #include "text/line_reader.h"
 
 namespace {
 
-// Grows p to hold at least n bytes, by doubling; false when memory runs out
-// (p unchanged).
-bool reserve(char*& p, size_t& capacity, size_t n) {
-  if (n <= capacity) return true;
-  size_t grown = capacity == 0 ? kBlockBytes : capacity;
-  while (grown < n) grown *= 2;
-  char* q = static_cast<char*>(std::realloc(p, grown));
-  if (q == nullptr) return false;
-  p = q;
-  capacity = grown;
-  return true;
-}
+// Makes b hold at least n bytes, by doubling from kBlockBytes; false when
+// memory runs out (b unchanged).
+bool hold(ByteBuffer& b, size_t n) { return reserve(b, n, kBlockBytes); }
 
 // Takes up to room bytes from in: what its buffer holds, or else what one
-// read from its source gives (glibc's read pointers, as getc_unlocked uses
-// them). 0 at the end of the input or on an error.
+// read from its source gives. 0 at the end of the input or on an error.
 size_t take_available(FILE* in, char* to, size_t room) {
   size_t got = 0;
-  if (in->_IO_read_ptr >= in->_IO_read_end) {
+  if (nothing_buffered(in)) {
     int c = getc_unlocked(in);  // refills the buffer
     if (c == EOF) return 0;
     to[got++] = static_cast<char>(c);
   }
-  auto held = static_cast<size_t>(in->_IO_read_end - in->_IO_read_ptr);
-  size_t n = held < room - got ? held : room - got;
-  std::memcpy(to + got, in->_IO_read_ptr, n);
-  in->_IO_read_ptr += n;
+  Buffered held = buffered(in);
+  auto available = static_cast<size_t>(held.end - held.begin);
+  size_t n = available < room - got ? available : room - got;
+  std::memcpy(to + got, held.begin, n);
+  advance_buffered(in, n);
   return got + n;
 }
 
@@ -91,15 +82,11 @@ void find_cuts(const char* data, size_t n, bool at_end, bool input_start, char d
 
 }  // namespace
 
-void free_block(Block& b) {
-  std::free(b.data);
-  b = Block{};
-}
+void free_block(Block& b) { b = Block{}; }
 
 void free_splitter(Splitter& sp) {
-  std::free(sp.carry);
-  sp.carry = nullptr;
-  sp.carry_size = sp.carry_capacity = 0;
+  release(sp.carry);
+  sp.carry_size = 0;
 }
 
 bool read_block(FILE* in, Splitter& sp, Block& b) {
@@ -110,17 +97,17 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
   b.delimiter = sp.delimiter;
   if (sp.done) return false;
   size_t n = sp.carry_size;
-  if (!reserve(b.data, b.capacity, (n > sp.block_bytes ? n : sp.block_bytes) + 1)) {
+  if (!hold(b, (n > sp.block_bytes ? n : sp.block_bytes) + 1)) {
     sp.error = kReadTooLong;
     sp.done = true;
     return false;
   }
-  if (n > 0) std::memcpy(b.data, sp.carry, n);
+  if (n > 0) std::memcpy(b.data, sp.carry.data, n);
   sp.carry_size = 0;
   bool at_end = false;
   Cuts cuts;  // only the bytes each read adds are searched
   for (;;) {
-    if (n + 1 == b.capacity && !reserve(b.data, b.capacity, b.capacity * 2)) {
+    if (n + 1 == b.capacity && !hold(b, b.capacity * 2)) {
       sp.error = kReadTooLong;  // memory ran out inside a line
       break;
     }
@@ -136,7 +123,7 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
     size_t cut = cuts.cut;
     // A pipe that has given all it has for now ends the block too, so that
     // its lines are annotated (and progress shown) as they come, as -j1 does.
-    bool drained = in->_IO_read_ptr >= in->_IO_read_end;
+    bool drained = nothing_buffered(in);
     if (at_end || (cut > 0 && (n >= sp.block_bytes || drained))) break;
     if (cut == 0 && n - (b.data[n - 1] == '\r' ? 1 : 0) > kMaxLineBytes) {
       sp.error = kReadTooLong;  // one line over the limit
@@ -151,12 +138,12 @@ bool read_block(FILE* in, Splitter& sp, Block& b) {
   b.size = last_line_open ? n : cut;
   if (at_end || sp.error != kReadOk) {
     sp.done = true;
-  } else if (!reserve(sp.carry, sp.carry_capacity, n - cut)) {
+  } else if (!hold(sp.carry, n - cut)) {
     sp.error = kReadTooLong;
     sp.done = true;
   } else {
     sp.carry_size = n - cut;
-    if (sp.carry_size > 0) std::memcpy(sp.carry, b.data + cut, sp.carry_size);
+    if (sp.carry_size > 0) std::memcpy(sp.carry.data, b.data + cut, sp.carry_size);
   }
   int64_t ended = sp.delimiter == 0 ? count_line_ends(b.data, cut) : cuts.records;
   b.lines = ended + (b.size > cut ? 1 : 0);

@@ -7,17 +7,18 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "sys/buffer.h"
 #include "text/line_end.h"
+#include "text/line_reader.h"
 #include "text/record_scanner.h"
 
 // How many bytes a block gathers before it is cut after its last whole line;
 // a longer line makes a longer block.
 constexpr size_t kBlockBytes = size_t{1} << 18;
 
-// A run of whole lines of the input, line ends included.
-struct Block {
-  char* data = nullptr;  // heap block, with a spare byte after size
-  size_t capacity = 0;
+// A run of whole lines of the input, line ends included, in a ByteBuffer's
+// bytes (data, capacity) with a spare byte after size.
+struct Block : ByteBuffer {
   size_t size = 0;         // bytes of whole lines
   int64_t first_line = 0;  // the number of its first line
   int64_t lines = 0;
@@ -28,13 +29,13 @@ struct Block {
 // The reader's state from one block to the next.
 struct Splitter {
   size_t block_bytes = kBlockBytes;
-  char delimiter = 0;     // CSV: cut blocks between records (never inside quotes)
-  char* carry = nullptr;  // bytes read past the end of the last block
-  size_t carry_size = 0, carry_capacity = 0;
-  int64_t lines = 0;   // lines in the blocks so far
-  uint64_t bytes = 0;  // input bytes in the blocks so far
-  int error = 0;       // a ReadError, once the input cannot go on
-  bool done = false;   // the end of the input or an error was met
+  char delimiter = 0;         // CSV: cut blocks between records (never inside quotes)
+  ByteBuffer carry;           // bytes read past the end of the last block
+  size_t carry_size = 0;      // of them, in carry
+  int64_t lines = 0;          // lines in the blocks so far
+  uint64_t bytes = 0;         // input bytes in the blocks so far
+  ReadError error = kReadOk;  // once the input cannot go on
+  bool done = false;          // the end of the input or an error was met
 };
 
 // Frees a block's buffer; the block can be read into again.
@@ -48,7 +49,8 @@ void free_splitter(Splitter& sp);
 // bytes after the last line end are a last line; a line may hold up to
 // 2147483647 bytes. With a delimiter, the same for CSV records, as
 // read_record reads them. A long line costs time in proportion to its
-// length. False when no line is left; sp.error then tells why (0: the end).
+// length. False when no line is left; sp.error then tells why (kReadOk: the
+// end).
 // A block may come with sp.error set: it holds the whole lines read before
 // the failure (with kReadUnclosedQuote, all the rest), and is the last.
 bool read_block(FILE* in, Splitter& sp, Block& b);

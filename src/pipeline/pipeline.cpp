@@ -48,8 +48,8 @@ FILE* open_string_stream(std::string* s) {
 }
 
 // The reader: fills free slots in turn until the input ends or fails, or
-// the writer stops the run. Returns the reader's ReadError.
-int read_all(Pipeline& p, FILE* in, int wait_fd) {
+// the writer stops the run. Returns why the reader stopped.
+ReadError read_all(Pipeline& p, FILE* in, int wait_fd) {
   Splitter sp;
   if (p.road.annotator->format.delimiter != '\t') sp.delimiter = p.road.annotator->format.delimiter;
   for (uint64_t sequence = 0;; ++sequence) {
@@ -73,7 +73,7 @@ int read_all(Pipeline& p, FILE* in, int wait_fd) {
     }
     if (sp.done) break;
   }
-  int error = sp.error;
+  ReadError error = sp.error;
   free_splitter(sp);
   std::lock_guard<std::mutex> lock(p.m);
   p.reading_done = true;
@@ -85,9 +85,13 @@ int read_all(Pipeline& p, FILE* in, int wait_fd) {
 }  // namespace
 
 bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
-                       int& read_error) {
-  workers = affordable_workers(workers);
-  if (workers < 2) return false;
+                       ReadError& read_error) {
+  ThreadBudget budget = thread_budget(workers);
+  if (budget.workers < 2) return false;
+  workers = budget.workers;
+  // The threads start next: malloc's arenas are capped for them now, for the
+  // whole process.
+  if (budget.arenas > 0) cap_arenas(budget.arenas);
   Pipeline p(road, format);
   // Enough slots that every worker has one at work and one waiting, and the
   // reader and the writer one each.

@@ -8,6 +8,7 @@
 
 #include "io/codec/codec.h"
 #include "pipeline/road.h"
+#include "text/line_reader.h"
 
 // Annotates all of in along road as the serial run does, byte for byte:
 // output (compressed as format), log, progress prints, counts, and the line
@@ -20,6 +21,6 @@
 // two workers can be started (under an address-space limit, say): the
 // caller goes serial.
 bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
-                       int& read_error);
+                       ReadError& read_error);
 
 #endif

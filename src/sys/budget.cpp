@@ -11,16 +11,9 @@
 namespace {
 
 constexpr size_t kMiB = size_t{1} << 20;
-constexpr size_t kThreadStack = 2 * kMiB;
-// The address space a thread costs: its stack and two slots (a block, its
-// annotated copy, compressed copy and log).
-constexpr size_t kThreadBytes = kThreadStack + 3 * kMiB;
 // What the run needs beyond the address space in use when it starts, as a
 // serial run would.
 constexpr size_t kSerialReserve = 16 * kMiB;
-// Each malloc arena of glibc reserves this much address space (and twice
-// that while it is being made).
-constexpr size_t kArenaBytes = 64 * kMiB;
 
 // The address space the process uses now; a lot when it cannot be read.
 size_t address_space_in_use() {
@@ -30,9 +23,6 @@ size_t address_space_in_use() {
   if (f != nullptr) fclose(f);
   return known ? pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 1024 * kMiB;
 }
-
-// Caps glibc's malloc arenas at `arenas` beside the main one.
-void cap_arenas(size_t arenas) { mallopt(M_ARENA_MAX, static_cast<int>(arenas + 1)); }
 
 }  // namespace
 
@@ -54,28 +44,32 @@ unsigned workers_that_fit(size_t room, size_t thread_bytes, unsigned requested) 
 // quarter of the room left (an arena briefly reserves twice its size, and the
 // rest stays free for long lines, which only the serial road holds). With no
 // arena beside the main one, the workers would queue on its lock and cost
-// more CPU than they save: 0, go serial.
-unsigned affordable_workers(unsigned requested) {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return requested;
-  size_t used = address_space_in_use() + kSerialReserve;
-  size_t room = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+// more CPU than they save: none, go serial.
+ThreadBudget budget_in_room(size_t room, unsigned requested, size_t cores) {
   unsigned workers = workers_that_fit(room, kThreadBytes, requested);
-  if (workers < 2) return 0;
+  if (workers < 2) return {};
   size_t left = room - (workers + 1) * kThreadBytes;
-  auto cores = static_cast<size_t>(sysconf(_SC_NPROCESSORS_ONLN));
   size_t arenas = left / (4 * kArenaBytes);
   if (arenas > workers) arenas = workers;
   if (arenas > cores) arenas = cores;
-  if (arenas == 0) return 0;
-  cap_arenas(arenas);
-  return workers;
+  if (arenas == 0) return {};
+  return {workers, arenas};
 }
+
+ThreadBudget thread_budget(unsigned requested) {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return {requested, 0};
+  size_t used = address_space_in_use() + kSerialReserve;
+  size_t room = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+  return budget_in_room(room, requested, static_cast<size_t>(sysconf(_SC_NPROCESSORS_ONLN)));
+}
+
+void cap_arenas(size_t arenas) { mallopt(M_ARENA_MAX, static_cast<int>(arenas + 1)); }
 
 bool start_thread(pthread_t& thread, void* (*body)(void*), void* arg) {
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
-  pthread_attr_setstacksize(&attr, kThreadStack);
+  pthread_attr_setstacksize(&attr, kThreadStackBytes);
   bool ok = pthread_create(&thread, &attr, body, arg) == 0;
   pthread_attr_destroy(&attr);
   return ok;

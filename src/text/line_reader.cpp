@@ -2,27 +2,21 @@
 // buffer that only ever grows.
 #include "text/line_reader.h"
 
-#include <cstdlib>
 #include <cstring>
 
+#include "sys/stdio_peek.h"
 #include "text/line_end.h"
 #include "text/record_scanner.h"
 
 namespace {
 
 constexpr uint32_t kFirstCapacity = 4096;
+// The most a line buffer grows to: the longest line and its terminator.
+constexpr size_t kMostCapacity = size_t{kMaxLineBytes} + 1;
 
-// Doubles the buffer; false when the limit is reached or memory runs out, in
-// which case buffer still points at the old, valid block.
-bool grow(char*& buffer, uint32_t& capacity) {
-  if (capacity > kMaxLineBytes) return false;
-  uint32_t doubled = capacity * 2;
-  char* bigger = static_cast<char*>(std::realloc(buffer, doubled));
-  if (bigger == nullptr) return false;
-  buffer = bigger;
-  capacity = doubled;
-  return true;
-}
+// Makes the buffer hold at least n bytes, by doubling from 4096; false when
+// the limit is reached or memory runs out, the buffer unchanged.
+bool hold(ByteBuffer& b, size_t n) { return reserve(b, n, kFirstCapacity, kMostCapacity); }
 
 }  // namespace
 
@@ -35,40 +29,36 @@ char* read_text_line(FILE* in, LineBuffer& b) {
     b.error = kReadFailed;
     return nullptr;
   }
-  if (b.data == nullptr) {
-    b.capacity = kFirstCapacity;
-    b.data = static_cast<char*>(std::malloc(b.capacity));
-    if (b.data == nullptr) {
-      b.error = kReadTooLong;
-      return nullptr;
-    }
+  if (b.data == nullptr && !hold(b, kFirstCapacity)) {
+    b.error = kReadTooLong;
+    return nullptr;
   }
   // Locals, not b's fields: a byte store could alias them, which would
   // force a reload of each for every byte.
   char* data = b.data;
-  uint32_t last = b.capacity - 1;  // room for the terminator
+  uint32_t last = static_cast<uint32_t>(b.capacity) - 1;  // room for the terminator
   uint32_t n = 0;
   uint64_t ends = 0;  // bytes of the line end
   unsigned char ending = kEndNone;
   for (;;) {
-    // The bytes up to the next CR or LF come straight out of stdio's buffer
-    // (glibc's read pointers, the ones getc_unlocked itself moves);
-    // getc_unlocked below takes the line end or refills.
-    char* ahead = in->_IO_read_ptr;
-    char* filled = in->_IO_read_end;
-    if (ahead < filled) {
-      auto span = static_cast<size_t>(next_line_end(ahead, filled) - ahead);
-      while (span > last - n) {
-        if (!grow(b.data, b.capacity)) {
+    // The bytes up to the next CR or LF come straight out of stdio's
+    // buffer; getc_unlocked below takes the line end or refills.
+    Buffered ahead = buffered(in);
+    if (ahead.begin < ahead.end) {
+      auto span = static_cast<size_t>(next_line_end(ahead.begin, ahead.end) - ahead.begin);
+      if (span > last - n) {
+        if (!hold(b, size_t{n} + span + 1)) {
           b.error = kReadTooLong;
           return nullptr;
         }
         data = b.data;
-        last = b.capacity - 1;
+        last = static_cast<uint32_t>(b.capacity) - 1;
       }
-      std::memcpy(data + n, ahead, span);
+      // Taken before the copy, while the compiler still knows where the
+      // read pointer stands: no reload after memcpy.
+      advance_buffered(in, span);
+      std::memcpy(data + n, ahead.begin, span);
       n += static_cast<uint32_t>(span);
-      in->_IO_read_ptr = ahead + span;
     }
     int c = getc_unlocked(in);
     if (c == '\n') {
@@ -94,12 +84,12 @@ char* read_text_line(FILE* in, LineBuffer& b) {
       break;
     }
     if (n == last) {
-      if (!grow(b.data, b.capacity)) {
+      if (!hold(b, b.capacity + 1)) {
         b.error = kReadTooLong;
         return nullptr;
       }
       data = b.data;
-      last = b.capacity - 1;
+      last = static_cast<uint32_t>(b.capacity) - 1;
     }
     data[n++] = static_cast<char>(c);
   }
@@ -115,15 +105,7 @@ namespace {
 // Appends n bytes to a gathered record; false when it cannot be held.
 bool append(LineBuffer& r, const char* bytes, uint32_t n) {
   if (n > kMaxLineBytes - r.length) return false;
-  while (r.data == nullptr || r.length + n >= r.capacity) {
-    if (r.data == nullptr) {
-      r.capacity = kFirstCapacity;
-      r.data = static_cast<char*>(std::malloc(r.capacity));
-      if (r.data == nullptr) return false;
-    } else if (!grow(r.data, r.capacity)) {
-      return false;
-    }
-  }
+  if (!hold(r, size_t{r.length} + n + 1)) return false;  // the terminator too
   std::memcpy(r.data + r.length, bytes, n);
   r.length += n;
   r.data[r.length] = '\0';

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "sys/buffer.h"
+
 // The longest line the tool holds, in bytes.
 constexpr uint32_t kMaxLineBytes = 2147483647u;
 
@@ -19,17 +21,19 @@ enum ReadError : int {
 
 // True when a reader that stopped with error read all of its input: its
 // end, or the end inside an unclosed quote (the rest given as one record).
-inline bool input_complete(int error) { return error == kReadOk || error == kReadUnclosedQuote; }
+inline bool input_complete(ReadError error) {
+  return error == kReadOk || error == kReadUnclosedQuote;
+}
 
 // The line end a line was read with.
 enum LineEnding : unsigned char { kEndNone, kEndLf, kEndCr, kEndCrLf };
 
-// The one growable line buffer of a run; owned by the run, filled by the reader.
-struct LineBuffer {
-  char* data = nullptr;   // heap block, null until the first read
-  uint32_t capacity = 0;  // size of data; 4096 times a power of two
-  uint32_t length = 0;    // bytes of the current line, NULs included
-  int error = kReadOk;    // one of ReadError after each read
+// The one growable line buffer of a run; owned by the run, filled by the
+// reader. Its bytes (data, capacity) are a ByteBuffer's, null until the first
+// read, then 4096 times a power of two, at most 2^31.
+struct LineBuffer : ByteBuffer {
+  uint32_t length = 0;        // bytes of the current line, NULs included
+  ReadError error = kReadOk;  // after each read
   uint64_t end = 0;  // input bytes read up to the end of the current line, its line end included
   unsigned char ending = kEndNone;  // the current line's line end
 };
@@ -45,12 +49,12 @@ char* read_text_line(FILE* in, LineBuffer& b);
 // while a quoted field is open.
 struct RecordReader {
   char delimiter = ',';
-  LineBuffer line;        // the line being read
-  LineBuffer record;      // a record of several lines, gathered
-  uint32_t length = 0;    // bytes of the record given
-  int error = kReadOk;    // after each read, as LineBuffer::error
-  uint64_t end = 0;       // input bytes read up to the end of the record given
-  bool unclosed = false;  // the record given ran to the end inside quotes
+  LineBuffer line;            // the line being read
+  LineBuffer record;          // a record of several lines, gathered
+  uint32_t length = 0;        // bytes of the record given
+  ReadError error = kReadOk;  // after each read, as LineBuffer::error
+  uint64_t end = 0;           // input bytes read up to the end of the record given
+  bool unclosed = false;      // the record given ran to the end inside quotes
 };
 
 // Reads the next record of in as read_text_line reads a line, NUL-terminated

@@ -29,8 +29,6 @@ std::vector<std::string> serial_records(FILE* in, char delimiter, int& error,
     ends.push_back(r.end);
   }
   error = r.error;
-  free(r.line.data);
-  free(r.record.data);
   return records;
 }
 

@@ -52,7 +52,6 @@ inline std::vector<std::string> serial_lines(FILE* in, int& error,
     if (ends != nullptr) ends->push_back(b.end);
   }
   error = b.error;
-  free(b.data);
   return lines;
 }
 

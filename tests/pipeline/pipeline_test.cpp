@@ -226,7 +226,7 @@ TEST(Parallel, KeyCallOutOfMemoryEndsTheRun) {
     road.out = road.raw = open_memstream(&out_text, &out_size);
     Progress shown = start_progress(open_memstream(&console_text, &console_size), a.log, -1, 0);
     road.progress = &shown;
-    int read_error = -1;
+    ReadError read_error = kReadOk;
     ASSERT_TRUE(annotate_parallel(in, -1, road, Format::kPlain, 3, read_error));
     fclose(in);
     fclose(road.out);

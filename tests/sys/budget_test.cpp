@@ -31,4 +31,38 @@ TEST(Budget, WorkersThatFitStopAtTheRoom) {
   }
 }
 
+// The arenas go with the workers: one per worker that can run at once, in a
+// quarter of the room the threads leave; a budget without workers caps
+// nothing (the caller would change the allocator of a process, a Python
+// interpreter perhaps, for threads that never start), and one without an
+// arena goes serial.
+TEST(Budget, ArenasFollowTheWorkersThatStart) {
+  struct Case {
+    size_t room;
+    unsigned requested;
+    size_t cores;
+    unsigned workers;
+    size_t arenas;
+  };
+  constexpr size_t kArenaRoom = 4 * kArenaBytes;
+  const Case cases[] = {
+      {9 * kThreadBytes + 3 * kArenaRoom, 8, 16, 8, 3},      // room for 3 arenas
+      {9 * kThreadBytes + 3 * kArenaRoom - 1, 8, 16, 8, 2},  // one byte less
+      {9 * kThreadBytes + 20 * kArenaRoom, 8, 16, 8, 8},     // no more than the workers
+      {9 * kThreadBytes + 20 * kArenaRoom, 8, 4, 8, 4},      // nor the cores
+      {9 * kThreadBytes + kArenaRoom - 1, 8, 16, 0, 0},      // workers but no arena: serial
+      {3 * kThreadBytes + 20 * kArenaRoom, 2, 16, 2, 2},     // two workers start
+      {20 * kArenaRoom, 1, 16, 0, 0},                        // one worker: serial
+      {kThreadBytes, 8, 16, 0, 0},                           // the writer alone
+      {0, 8, 16, 0, 0},                                      // nothing left
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message()
+                 << c.room << " bytes, " << c.requested << " asked, " << c.cores << " cores");
+    ThreadBudget b = budget_in_room(c.room, c.requested, c.cores);
+    EXPECT_EQ(b.workers, c.workers);
+    EXPECT_EQ(b.arenas, c.arenas);
+  }
+}
+
 }  // namespace

@@ -34,7 +34,6 @@ struct Stream {
 struct Reader {
   LineBuffer b;
   std::vector<uint64_t> ends;  // b.end after each line
-  ~Reader() { std::free(b.data); }
   const char* next(FILE* f) { return read_text_line(f, b); }
   // Every line up to the end, with its full length; checks the clean end.
   Lines all(FILE* f) {

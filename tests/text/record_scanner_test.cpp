@@ -80,8 +80,6 @@ TEST(RecordScanner, BothReadersGiveTheModelsRecords) {
       fclose(in);
       EXPECT_EQ(serial, c.records);
       EXPECT_EQ(r.error, c.unclosed ? kReadUnclosedQuote : kReadOk);
-      std::free(r.line.data);
-      std::free(r.record.data);
       for (size_t block_bytes : {1, 2, 7, 4096}) {
         SCOPED_TRACE("blocks of " + std::to_string(block_bytes));
         in = open_bytes(bytes, buffer);
