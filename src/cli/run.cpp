@@ -15,8 +15,8 @@
 #include "keys/line_step.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/road.h"
-#include "sys/version.h"
 #include "sys/exit_status.h"
+#include "sys/version.h"
 #include "text/line_reader.h"
 
 namespace {
