@@ -13,7 +13,11 @@ static_assert(kStandardSyntax == INCHI_VALID_STANDARD &&
               kNonStandardSyntax == INCHI_VALID_NON_STANDARD);
 static_assert(kKeyInvalidInchi == INCHIKEY_INVALID_INCHI);
 
-// Set by CMake from dpkg-query; none on a machine without it.
+// Set by CMake from the library's header and from dpkg-query; none where
+// they do not say.
+#ifndef MOLSTAMP_INCHI_RELEASE
+#define MOLSTAMP_INCHI_RELEASE ""
+#endif
 #ifndef MOLSTAMP_INCHI_DEBIAN_VERSION
 #define MOLSTAMP_INCHI_DEBIAN_VERSION ""
 #endif
@@ -182,25 +186,6 @@ std::string key_difference(std::string_view stored, std::string_view computed) {
   return parts;
 }
 
-std::string library_release() {
-  // The library says its release only at the head of its help text, which
-  // the generating call gives for the option "?" in place of an InChI.
-  inchi_Input in{nullptr, nullptr, const_cast<char*>("-?"), 0, 0};
-  inchi_Output out;
-  std::memset(&out, 0, sizeof out);
-  std::string log;
-  {
-    std::lock_guard<std::mutex> hold(structure_lock());
-    GetINCHI(&in, &out);
-    if (out.szLog != nullptr) log = out.szLog;
-    FreeINCHI(&out);
-  }
-  constexpr std::string_view marker = "Software version ";
-  size_t at = log.find(marker);
-  if (at == std::string::npos) return "";
-  return upstream_release(std::string_view(log).substr(at + marker.size()));
-}
-
 std::string upstream_release(std::string_view debian_version) {
   auto digits = [](std::string_view text, bool dots) {
     size_t n = 0;
@@ -223,11 +208,13 @@ std::string provenance_text(std::string_view release, std::string_view debian_ve
   return text;
 }
 
+std::string header_library_release() { return MOLSTAMP_INCHI_RELEASE; }
+
 std::string debian_library_version() { return MOLSTAMP_INCHI_DEBIAN_VERSION; }
 
 std::string library_provenance() {
   std::string debian = debian_library_version();
-  std::string release = library_release();
+  std::string release = header_library_release();
   if (release.empty()) release = upstream_release(debian);
   return provenance_text(release, debian);
 }

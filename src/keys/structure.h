@@ -99,12 +99,8 @@ int standard_library_key(const char* inchi, char* key);
 // "standard", "version", "protonation"; "" when they are equal.
 std::string key_difference(std::string_view stored, std::string_view computed);
 
-// The library's own release as it reports it in its help text ("1.03"), ""
-// when it reports none. One serialized structure call.
-std::string library_release();
-
 // The release at the head of a version text: "1.03" of "1.03+dfsg-4+b2"
-// (a Debian epoch skipped) or of "1.03.\n\nUsage: ..."; "" when there is none.
+// (a Debian epoch skipped) or of "1.03.\n..."; "" when there is none.
 std::string upstream_release(std::string_view debian_version);
 
 // The provenance line of a release and a Debian version: "InChI library
@@ -112,12 +108,18 @@ std::string upstream_release(std::string_view debian_version);
 // is empty, "InChI library" alone when release is empty too.
 std::string provenance_text(std::string_view release, std::string_view debian_version);
 
+// The release of the InChI library this build was configured against, as
+// its header states it ("1.03"); "" when it states none. The library itself
+// says it only in its help text, and leaks a few bytes each time it does.
+std::string header_library_release();
+
 // The Debian version of the InChI library this build was configured
 // against, "" when dpkg-query was not there to say.
 std::string debian_library_version();
 
-// The provenance line of the linked library: its release (the library's own
-// word, else the Debian version's upstream part) and the Debian version.
+// The provenance line of the linked library: "InChI library 1.03 (Debian
+// 1.03+dfsg-4+b2)", the release from its header, else from the Debian
+// version's upstream part.
 std::string library_provenance();
 
 #endif

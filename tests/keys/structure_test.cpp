@@ -1,13 +1,16 @@
 #include "keys/structure.h"
 
 #include <gtest/gtest.h>
+#include <inchi_api.h>
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "keys/batch.h"
+#include "sys/worker_process.h"
 
 namespace {
 
@@ -218,6 +221,21 @@ TEST(KeyDifference, MalformedStoredKeys) {
     EXPECT_EQ(key_difference(stored, base), "malformed") << stored;
 }
 
+// The release the running library states in its help text, which it gives
+// for an input without atoms, then leaks a copy of the options: asked in a
+// worker process, whose memory ends with it.
+int help_release(const std::string&, std::string& reply, void*) {
+  inchi_Input in{nullptr, nullptr, const_cast<char*>("-?"), 0, 0};
+  inchi_Output out;
+  std::memset(&out, 0, sizeof out);
+  GetINCHI(&in, &out);
+  std::string log = out.szLog != nullptr ? out.szLog : "";
+  FreeINCHI(&out);
+  size_t at = log.find("Software version ");
+  if (at != std::string::npos) reply = upstream_release(log.substr(at + 17));
+  return 0;
+}
+
 TEST(LibraryProvenance, ReleaseAndDebianVersion) {
   const std::pair<const char*, const char*> releases[] = {
       {"1.03+dfsg-4+b2", "1.03"},
@@ -237,8 +255,9 @@ TEST(LibraryProvenance, ReleaseAndDebianVersion) {
   EXPECT_EQ(provenance_text("1.03", ""), "InChI library 1.03");
   EXPECT_EQ(provenance_text("", ""), "InChI library");
 
-  // The library's own word, and dpkg's as the build read it and as it is now.
-  std::string release = library_release();
+  // The header's word, the Debian version as the build read it and as it
+  // is now, and the running library's own word.
+  std::string release = header_library_release();
   EXPECT_FALSE(release.empty());
   std::string debian = debian_library_version();
   std::string now;
@@ -251,6 +270,16 @@ TEST(LibraryProvenance, ReleaseAndDebianVersion) {
     EXPECT_EQ(upstream_release(debian), release);
   }
   EXPECT_EQ(library_provenance(), provenance_text(release, debian));
+
+  WorkerProcess helper;
+  WorkerServer server;
+  server.serve = help_release;
+  std::string error, reply;
+  int status = 0;
+  ASSERT_TRUE(start_worker(helper, server, error)) << error;
+  ASSERT_TRUE(call_worker(helper, "", status, reply, error)) << error;
+  stop_worker(helper);
+  EXPECT_EQ(reply, release);
 }
 
 }  // namespace
