@@ -138,10 +138,9 @@ TEST(WorkerProcess, ChildHoldsNoneOfTheParentsDescriptors) {
   char c;
   EXPECT_EQ(read(fds[0], &c, 1), 0);
   close(fds[0]);
-  auto begin = std::chrono::steady_clock::now();
+  // Killed after a second, had the second child held its request pipe.
   stop_worker(first);
   EXPECT_EQ(first.ended, "exited with status 0");
-  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(900));
   stop_worker(second);
   EXPECT_EQ(second.ended, "exited with status 0");
 }
