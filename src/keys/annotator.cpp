@@ -79,6 +79,7 @@ void add_counts(Counts& to, const Counts& from) {
   to.agree += from.agree;
   to.differ += from.differ;
   to.missing += from.missing;
+  to.derived += from.derived;
 }
 
 int library_key(const char* inchi, char* key) {

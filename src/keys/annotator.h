@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "keys/key_rules.h"
+
 // The key buffer a key call writes into: the key, with room to spare.
 constexpr size_t kKeyBufferBytes = 256;
 
@@ -28,12 +30,14 @@ constexpr int kKeyFlagError = 5;    // an error in a flag character
 
 // How lines are read and written: the same for every thread of a run.
 struct LineFormat {
-  bool no_copy = false;    // leave the input lines out
-  uint32_t field = 0;      // tables: the InChI's field, from 1; 0: the whole line
-  bool header = false;     // tables: line 1 is a header, never a candidate
-  bool check = false;      // report the candidates whose stored key is not theirs
-  uint32_t key_field = 0;  // tables, check: the stored key's field; 0: field + 1
-  char delimiter = '\t';   // tables: between fields; any other than TAB makes them CSV
+  bool no_copy = false;     // leave the input lines out
+  uint32_t field = 0;       // tables: the InChI's field, from 1; 0: the whole line
+  bool header = false;      // tables: line 1 is a header, never a candidate
+  bool check = false;       // report the candidates whose stored key is not theirs
+  uint32_t key_field = 0;   // tables, check: the stored key's field; 0: field + 1
+  char delimiter = '\t';    // tables: between fields; any other than TAB makes them CSV
+  KeyRules rules;           // -s and --validate: the rules candidates are keyed under
+  bool difference = false;  // check: the report says what part of a key differs
 };
 
 struct Progress;
@@ -45,6 +49,7 @@ struct Counts {
   int64_t agree = 0;    // check: the stored key is the computed one
   int64_t differ = 0;   // check: it is not
   int64_t missing = 0;  // check: a key, but none stored
+  int64_t derived = 0;  // -s: standard keys derived from non-standard InChIs
 };
 
 // Adds from's counts to to's.
@@ -74,8 +79,12 @@ struct Annotator {
   // give.
   bool out_of_memory_stops = false;
   bool out_of_memory = false;  // set when a key call ran out of memory and that stops the run
-  Counts counts;               // what this annotator counted
-  PendingCandidate pending;    // check mode on line files: the waiting candidate
+  StructureService* service = nullptr;  // this thread's worker process for structure calls, or
+                                        // null: they run in this process, serialized
+  KeyNote note;                         // what the last key call said beside its status
+  bool worker_lost = false;             // a worker process ended under a key call: the run stops
+  Counts counts;                        // what this annotator counted
+  PendingCandidate pending;             // check mode on line files: the waiting candidate
   std::string field_text, stored_text;  // CSV fields without their quotes
   char key[kKeyBufferBytes] = {};       // the key call's buffer
 };

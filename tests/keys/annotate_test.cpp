@@ -53,7 +53,9 @@ Annotated annotate(const std::string& line, int64_t number, LineFormat format,
 
 // The key line alone that a whole line gets.
 Annotated annotate(const char* line, int64_t line_number, KeyFunction compute) {
-  return annotate(line, line_number, LineFormat{true, 0, false}, compute);
+  LineFormat keys_only;
+  keys_only.no_copy = true;
+  return annotate(line, line_number, keys_only, compute);
 }
 
 struct StatusCase {
@@ -226,7 +228,11 @@ const LineCase kLineCases[] = {
 // What annotate_line makes of one line as the case says; a header is line 1.
 Annotated write(const std::string& line, uint32_t field, bool no_copy, bool header,
                 KeyFunction compute, int64_t number = 7) {
-  return annotate(line, header ? 1 : number, LineFormat{no_copy, field, header}, compute);
+  LineFormat f;
+  f.no_copy = no_copy;
+  f.field = field;
+  f.header = header;
+  return annotate(line, header ? 1 : number, f, compute);
 }
 
 TEST(AnnotateLine, LinesAndTableRows) {

@@ -175,7 +175,11 @@ TEST(CheckLine, EveryVerdictInLinesAndTables) {
     size_t out_size = 0, log_size = 0;
     FILE* out = open_memstream(&out_text, &out_size);
     Annotator a;
-    a.format = LineFormat{false, c.field, c.header, true, c.key_field, c.delimiter};
+    a.format.field = c.field;
+    a.format.header = c.header;
+    a.format.check = true;
+    a.format.key_field = c.key_field;
+    a.format.delimiter = c.delimiter;
     a.compute = fake_key;
     a.log = open_memstream(&log_text, &log_size);
     LineStep step = line_step(a.format);
