@@ -32,6 +32,10 @@ inline const std::string kUsage =
     "\n       -c      check the keys the input holds; report those that are not theirs."
     "\n       -k M    with -c -t N: the stored key is field M (default N+1)."
     "\n       -d C    with -t: fields split by C (default TAB); others: CSV quoting."
+    "\n       -t NAME, -k NAME with -H: the column whose header is NAME."
+    "\n       -s      standard keys: an InChI=1/ gets the key of its standard InChI."
+    "\n       --validate[=syntax|structure] key only what the library accepts."
+    "\n       --difference with -c: say which part of each key differs."
     "\n\n"
     "!This program is only for demo purposes!\nIt only weakly checks if the input is valid InChI "
     "string.\n";

@@ -86,6 +86,39 @@ Options parse_options(int argc, char** argv) {
       o.format.header = true;
       continue;
     }
+    if (std::strcmp(a, "-s") == 0 || std::strcmp(a, "--standard") == 0) {
+      o.format.rules.standard = true;
+      continue;
+    }
+    if (std::strncmp(a, "--validate", 10) == 0 && (a[10] == '\0' || a[10] == '=')) {
+      const char* level = a[10] == '=' ? a + 11 : "syntax";
+      if (std::strcmp(level, "syntax") == 0) {
+        o.format.rules.validate = Validation::kSyntax;
+        continue;
+      }
+      if (std::strcmp(level, "structure") == 0) {
+        o.format.rules.validate = Validation::kStructure;
+        continue;
+      }
+      o.action = Action::kBadSwitch;
+      o.error = std::string("Error: --validate takes syntax or structure, not '") + level + "'\n";
+      return o;
+    }
+    if (std::strcmp(a, "--difference") == 0) {
+      o.format.difference = true;
+      continue;
+    }
+    if (a[1] == 't' || a[1] == 'k') {
+      // A column by its header's name: anything that does not begin with a
+      // digit, resolved once the header is read.
+      int at = i;
+      const char* text = number_text(argc, argv, i);
+      if (text != nullptr && *text != '\0' && *text != '-' && (*text < '0' || *text > '9')) {
+        (a[1] == 't' ? o.field_name : o.key_field_name) = text;
+        continue;
+      }
+      i = at;
+    }
     if (a[1] == 't' || a[1] == 'j' || a[1] == 'k') {
       uint32_t& value = a[1] == 't' ? o.format.field : a[1] == 'j' ? o.jobs : o.format.key_field;
       if (number_switch(argc, argv, i, value, o.error)) continue;
@@ -121,19 +154,32 @@ Options parse_options(int argc, char** argv) {
     o.error = std::string("Error: unknown key '") + a[1] + "'\n";
     return o;
   }
+  // A named column stands for a number until the header gives it one.
+  uint32_t field = o.field_name != nullptr ? 1 : o.format.field;
+  uint32_t key_field = o.key_field_name != nullptr ? 1 : o.format.key_field;
   const LineFormat& f = o.format;
   const char* conflict = nullptr;
-  if (f.header && f.field == 0) {
+  // Without a header a name is no column: the switch wanted a number.
+  if ((o.field_name != nullptr || o.key_field_name != nullptr) && !f.header) {
+    o.action = Action::kBadSwitch;
+    o.error = std::string("Error: ") + (o.field_name != nullptr ? "-t" : "-k") +
+              " takes a number from 1, not '" +
+              (o.field_name != nullptr ? o.field_name : o.key_field_name) + "'\n";
+    return o;
+  }
+  if (f.difference && !f.check) {
+    conflict = "Error: --difference needs -c\n";
+  } else if (f.header && field == 0) {
     conflict = "Error: -H needs -t\n";
   } else if (f.check && f.no_copy) {
     conflict = "Error: -n does not go with -c\n";
-  } else if (f.key_field != 0 && !f.check) {
+  } else if (key_field != 0 && !f.check) {
     conflict = "Error: -k needs -c\n";
-  } else if (f.key_field != 0 && f.field == 0) {
+  } else if (key_field != 0 && field == 0) {
     conflict = "Error: -k needs -t\n";
   } else if (f.key_field != 0 && f.key_field == f.field) {
     conflict = "Error: -k and -t name the same field\n";
-  } else if (f.delimiter != '\t' && f.field == 0) {
+  } else if (f.delimiter != '\t' && field == 0) {
     conflict = "Error: -d needs -t\n";
   }
   if (conflict != nullptr) {
@@ -163,6 +209,10 @@ void print_usage(FILE* f) {
   fprintf(f, "\n       -c      check the keys the input holds; report those that are not theirs.");
   fprintf(f, "\n       -k M    with -c -t N: the stored key is field M (default N+1).");
   fprintf(f, "\n       -d C    with -t: fields split by C (default TAB); others: CSV quoting.");
+  fprintf(f, "\n       -t NAME, -k NAME with -H: the column whose header is NAME.");
+  fprintf(f, "\n       -s      standard keys: an InChI=1/ gets the key of its standard InChI.");
+  fprintf(f, "\n       --validate[=syntax|structure] key only what the library accepts.");
+  fprintf(f, "\n       --difference with -c: say which part of each key differs.");
   fprintf(f, "\n\n");
   fprintf(f,
           "!This program is only for demo purposes!\nIt only weakly checks if the input is valid "

@@ -25,11 +25,14 @@ struct Options {
   // TAB-separated lines), -H (header), -c (check the stored keys instead of
   // annotating), -k M (key_field: with -c -t N, the stored key's field),
   // -d C (delimiter: the fields of -t are split by C; any but TAB: CSV).
+  // -s and --validate (format.rules), --difference (with -c).
   LineFormat format;
-  uint32_t jobs = 1;                  // -j N: lines annotated by N threads; 0: one per processor
-  const char* input_name = nullptr;   // null when every argument was a switch
-  const char* output_name = nullptr;  // null when not given
-  const char* log_name = nullptr;     // null when not given
+  const char* field_name = nullptr;      // -t NAME, with -H: the InChI's column by its header
+  const char* key_field_name = nullptr;  // -k NAME, with -H: the stored key's column by its header
+  uint32_t jobs = 1;                     // -j N: lines annotated by N threads; 0: one per processor
+  const char* input_name = nullptr;      // null when every argument was a switch
+  const char* output_name = nullptr;     // null when not given
+  const char* log_name = nullptr;        // null when not given
 };
 
 // Parses argv: switches first (-- ends them; a lone - is a file name), then

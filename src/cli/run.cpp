@@ -13,6 +13,7 @@
 #include "cli/options.h"
 #include "io/files.h"
 #include "keys/line_step.h"
+#include "keys/structure.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/road.h"
 #include "sys/exit_status.h"
@@ -32,7 +33,37 @@ struct RunState {
   Road road;
   ReadError read_error = kReadOk;
   std::time_t start = 0;
+  char* header = nullptr;  // line 1, read to find named columns, not yet on the road
+  uint32_t header_length = 0;
+  uint64_t header_end = 0;
 };
+
+// The input's line 1 read before anything is truncated, to give the columns
+// named by -t NAME and -k NAME their numbers; the line then travels first.
+// A name the header lacks is a usage error.
+ExitStatus find_named_columns(Stream& in, std::string& message, void* context) {
+  RunState& s = *static_cast<RunState*>(context);
+  LineFormat& f = s.options.format;
+  bool lines = f.delimiter == '\t';
+  s.records.delimiter = f.delimiter;
+  s.header = lines ? read_text_line(in.file, s.line) : read_record(in.file, s.records);
+  s.header_length = lines ? s.line.length : s.records.length;
+  s.header_end = lines ? s.line.end : s.records.end;
+  for (const char* name : {s.options.field_name, s.options.key_field_name}) {
+    if (name == nullptr) continue;
+    uint32_t column = s.header == nullptr ? 0 : header_column(f, s.header, s.header_length, name);
+    if (column == 0) {
+      message = std::string("Error: the header has no column '") + name + "'\n";
+      return ExitStatus::kBadSwitch;
+    }
+    (name == s.options.field_name ? f.field : f.key_field) = column;
+  }
+  if (f.key_field != 0 && f.key_field == f.field) {
+    message = "Error: -k and -t name the same field\n";
+    return ExitStatus::kBadSwitch;
+  }
+  return ExitStatus::kDone;
+}
 
 // The descriptor of an input that can make a reader wait (a pipe, a
 // terminal), or -1 for a file, which never does.
@@ -82,10 +113,16 @@ ExitStatus finish(RunState& s) {
     fprintf(console, "\n* Error: out of memory!");
     status = ExitStatus::kIncomplete;
   }
+  if (s.annotator.worker_lost) {
+    clear_progress(s.progress, console);
+    fprintf(console, "\n* Error: a worker process for structure calls ended (%s)!",
+            s.annotator.note.reason.c_str());
+    status = ExitStatus::kIncomplete;
+  }
   // A run that stops at a failed write leaves its last candidate unjudged,
   // whatever the number of threads; so does input lost to a read error,
   // which may have held its key line.
-  if (!s.road.stopped && !s.annotator.out_of_memory)
+  if (!s.road.stopped && !s.annotator.out_of_memory && !s.annotator.worker_lost)
     end_lines(s.annotator, s.road.lines, input_complete(s.read_error), s.road.out);
   const Counts& c = s.annotator.counts;
   int64_t checked = c.agree + c.differ + c.missing + c.failed;
@@ -108,6 +145,8 @@ ExitStatus finish(RunState& s) {
   } else {
     fprintf(console, "\nInChIKey: added %" PRId64 ", failed %" PRId64 ".\n", c.added, c.failed);
   }
+  if (s.options.format.rules.standard)
+    fprintf(console, "Standard keys derived for %" PRId64 " non-standard InChIs.\n", c.derived);
   fprintf(console, "\nElapsed time: %ld\n", static_cast<long>(std::time(nullptr) - s.start));
   return close_files(s.files, status);
 }
@@ -135,6 +174,11 @@ void annotate(RunState& s) {
       Road{&s.annotator, line_step(o.format), f.out.file, f.out.encoder, f.out.raw, &s.progress};
   fprintf(f.log, "Processing '%s'...\n", o.input_name);
   s.start = std::time(nullptr);
+  // Line 1, read for its column names, goes first.
+  if (s.header != nullptr && !travel(s.road, s.header, s.header_length, s.header_end)) {
+    s.read_error = kReadOk;
+    return;
+  }
   unsigned workers = resolve_jobs(o.jobs);
   if (workers <= 1 || !annotate_parallel(f.in.file, waiting_input(f.in), s.road, f.out.format,
                                          workers, s.read_error))
@@ -154,7 +198,7 @@ ExitStatus run(int argc, char** argv) {
       print_usage();
       return check_stdout(ExitStatus::kDone);
     case Action::kVersion:
-      printf("molstamp %s\n", molstamp_version());
+      printf("molstamp %s\n%s\n", molstamp_version(), library_provenance().c_str());
       return check_stdout(ExitStatus::kDone);
     case Action::kBadSwitch:
       fputs(s.options.error.c_str(), stdout);
@@ -164,7 +208,10 @@ ExitStatus run(int argc, char** argv) {
       break;
   }
   const Options& o = s.options;
-  ExitStatus status = open_files(FileNames{o.input_name, o.output_name, o.log_name}, s.files);
+  bool named = o.field_name != nullptr || o.key_field_name != nullptr;
+  ExitStatus status = open_files(
+      FileNames{o.input_name, o.output_name, o.log_name, named ? find_named_columns : nullptr, &s},
+      s.files);
   if (status == ExitStatus::kDone) {
     annotate(s);
     status = finish(s);

@@ -195,6 +195,11 @@ ExitStatus open_files(const FileNames& o, Files& s) {
   bool log_created = false;
   if (refusal.status == ExitStatus::kDone)
     refusal = open_output_and_log(s, output_name, out, log_name, log_created);
+  std::string looked;  // the look's refusal, kept for the message below
+  if (refusal.status == ExitStatus::kDone && o.look != nullptr) {
+    ExitStatus status = o.look(s.in, looked, o.look_context);
+    if (status != ExitStatus::kDone) refusal = {looked.c_str(), status};
+  }
   if (refusal.status == ExitStatus::kDone) refusal = truncate_files(s, log_created);
   if (refusal.status == ExitStatus::kDone) return ExitStatus::kDone;
   if (say != nullptr) fputs(refusal.message, say);

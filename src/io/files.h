@@ -5,9 +5,15 @@
 #define MOLSTAMP_FILES_H
 
 #include <cstdio>
+#include <string>
 
 #include "io/streams.h"
 #include "sys/exit_status.h"
+
+// A look at the opened input once every file is open and before any is
+// truncated: kDone to go on, else the status, with message (said on the
+// console) saying why.
+using InputLook = ExitStatus (*)(Stream& in, std::string& message, void* context);
 
 // The names a run's files are given: null when not given (input: every
 // argument was a switch).
@@ -15,6 +21,8 @@ struct FileNames {
   const char* input = nullptr;
   const char* output = nullptr;  // null: InChIKeys.txt, with a warning
   const char* log = nullptr;     // null or empty: standard error
+  InputLook look = nullptr;      // a look at the input before anything is truncated, or none
+  void* look_context = nullptr;  // given to look
 };
 
 struct Files {

@@ -157,3 +157,15 @@ void log_failure(const Annotator& a, int status, int64_t number) {
   fprintf(a.log, "Warning: could not compute InChIKey for the line #%" PRId64 " %s", number,
           reason);
 }
+
+uint32_t header_column(const LineFormat& f, char* line, uint32_t length, const char* name) {
+  char* text = text_of(line, length, 1);
+  std::string unquoted;
+  size_t n = std::strlen(name);
+  char *begin, *end;
+  for (uint32_t column = 1; field_text(f, text, length, column, unquoted, begin, end); ++column) {
+    if (static_cast<size_t>(end - begin) == n && std::memcmp(begin, name, n) == 0) return column;
+    if (column == UINT32_MAX) break;
+  }
+  return 0;
+}

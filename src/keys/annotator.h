@@ -132,6 +132,10 @@ bool key_candidate(Annotator& a, char* line, uint32_t length, int64_t number, Ca
 bool field_text(const LineFormat& f, char* line, uint32_t length, uint32_t field, std::string& text,
                 char*& begin, char*& end);
 
+// The column (from 1) of a header line (length bytes, line 1: after a byte
+// order mark) whose field text, by f's delimiter, is name; 0 when none is.
+uint32_t header_column(const LineFormat& f, char* line, uint32_t length, const char* name);
+
 // Warns on a.log of a key call that failed, naming the line, but for empty
 // input and a wrong prefix, which are expected on loosely filtered files; a
 // progress print on the log's terminal is cleared first.

@@ -52,6 +52,9 @@ FILE* open_string_stream(std::string* s) {
 ReadError read_all(Pipeline& p, FILE* in, int wait_fd) {
   Splitter sp;
   if (p.road.annotator->format.delimiter != '\t') sp.delimiter = p.road.annotator->format.delimiter;
+  // Lines the road took before (a header read for its column names).
+  sp.lines = p.road.lines;
+  sp.bytes = p.road.end;
   for (uint64_t sequence = 0;; ++sequence) {
     Slot& slot = p.slot(sequence);
     {

@@ -211,3 +211,66 @@ TEST(Options, ParsesNumberSwitches) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Options, ParsesKeyRulesAndColumnNames) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // empty: parsed, with these values
+    bool standard = false;
+    Validation validate = Validation::kNone;
+    bool difference = false;
+    std::string field_name = "(none)", key_field_name = "(none)";
+  };
+  const Case cases[] = {
+      {{"-s", "in"}, "", true},
+      {{"--standard", "in"}, "", true},
+      {{"--validate", "in"}, "", false, Validation::kSyntax},
+      {{"--validate=syntax", "in"}, "", false, Validation::kSyntax},
+      {{"--validate=structure", "-s", "in"}, "", true, Validation::kStructure},
+      {{"--validate=", "in"}, "Error: --validate takes syntax or structure, not ''\n"},
+      {{"--validate=Structure", "in"},
+       "Error: --validate takes syntax or structure, not 'Structure'\n"},
+      {{"--validated", "in"}, "Error: unknown key '-'\n"},
+      {{"-c", "--difference", "in"}, "", false, Validation::kNone, true},
+      {{"--difference", "in"}, "Error: --difference needs -c\n"},
+      {{"-sx", "in"}, "Error: unknown key 's'\n"},
+      // Columns by their header's names, as ChEMBL's chemreps file has them.
+      {{"-c", "-H", "-t", "standard_inchi", "-k", "standard_inchi_key", "in"},
+       "",
+       false,
+       Validation::kNone,
+       false,
+       "standard_inchi",
+       "standard_inchi_key"},
+      {{"-tinchi", "-H", "in"}, "", false, Validation::kNone, false, "inchi"},
+      {{"-c", "-H", "-t", "2", "-k", "key", "in"},
+       "",
+       false,
+       Validation::kNone,
+       false,
+       "(none)",
+       "key"},
+      // A number is a number; without -H a name is none.
+      {{"-t", "inchi", "in"}, "Error: -t takes a number from 1, not 'inchi'\n"},
+      {{"-c", "-t", "2", "-k", "key", "in"}, "Error: -k takes a number from 1, not 'key'\n"},
+      {{"-H", "-t", "-x", "in"}, "Error: -t takes a number from 1, not '-x'\n"},
+      {{"-H", "-t", "2nd", "in"}, "Error: -t takes a number from 1, not '2nd'\n"},
+      {{"-H", "-t", "2", "-k", "key", "in"}, "Error: -k needs -c\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.args));
+    Options o = parse(c.args);
+    EXPECT_EQ(o.error, c.error);
+    EXPECT_EQ(o.action, c.error.empty() ? Action::kRun : Action::kBadSwitch);
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(o.format.rules.standard, c.standard);
+    EXPECT_EQ(o.format.rules.validate, c.validate);
+    EXPECT_EQ(o.format.difference, c.difference);
+    EXPECT_EQ(name(o.field_name), c.field_name);
+    EXPECT_EQ(name(o.key_field_name), c.key_field_name);
+  }
+}
+
+}  // namespace

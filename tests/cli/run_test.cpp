@@ -739,3 +739,67 @@ TEST(Run, CsvTables) {
 }
 
 }  // namespace
+
+namespace {
+
+// Columns named by the header give what their numbers give, on every
+// thread count; a name the header lacks is a usage error that touches no
+// file.
+TEST(Run, ColumnsByTheirHeadersNames) {
+  const std::string tsv = "molregno\tstandard_inchi\tstandard_inchi_key\n1\t" + kWater +
+                          "\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\n2\t" + kMethane +
+                          "\tXLYOFNOQVPJJNP-UHFFFAOYSA-N\n";
+  const std::string csv = "\xef\xbb\xbf\"id\",\"standard_inchi\",\"the key\"\r\n1,\"" + kWater +
+                          "\",XLYOFNOQVPJJNP-UHFFFAOYSA-N\r\n";
+  struct Case {
+    std::vector<std::string> named, numbered;
+  };
+  const Case cases[] = {
+      {{"-H", "-t", "standard_inchi", "in.tsv", "out.txt"}, {"-H", "-t", "2", "in.tsv", "out.txt"}},
+      {{"-c", "-H", "-t", "standard_inchi", "-k", "standard_inchi_key", "in.tsv", "out.txt"},
+       {"-c", "-H", "-t", "2", "-k", "3", "in.tsv", "out.txt"}},
+      {{"-c", "-H", "-k", "molregno", "-tstandard_inchi", "in.tsv", "out.txt"},
+       {"-c", "-H", "-k", "1", "-t2", "in.tsv", "out.txt"}},
+      {{"-d", ",", "-H", "-t", "standard_inchi", "in.csv", "out.txt"},
+       {"-d", ",", "-H", "-t", "2", "in.csv", "out.txt"}},
+      {{"-c", "-d", ",", "-H", "-t", "2", "-k", "the key", "in.csv", "out.txt"},
+       {"-c", "-d", ",", "-H", "-t", "2", "-k", "3", "in.csv", "out.txt"}},
+  };
+  for (const Case& c : cases) {
+    for (const char* jobs : {"-j1", "-j2"}) {
+      SCOPED_TRACE(testing::PrintToString(c.named) + jobs);
+      Scratch dir;
+      write_file(dir / "in.tsv", tsv);
+      write_file(dir / "in.csv", csv);
+      std::vector<std::string> numbered = c.numbered, named = c.named;
+      numbered.insert(numbered.begin(), jobs);
+      named.insert(named.begin(), jobs);
+      Outcome want = dir.run(numbered);
+      std::string want_output = read_file(dir / "out.txt");
+      Outcome got = dir.run(named);
+      EXPECT_EQ(got.status, want.status);
+      EXPECT_EQ(got.console(), want.console());
+      EXPECT_EQ(got.err, want.err);
+      EXPECT_EQ(read_file(dir / "out.txt"), want_output);
+    }
+  }
+  const std::vector<std::vector<std::string>> unknown = {
+      {"-H", "-t", "inchi", "in.tsv", "kept.txt"},
+      {"-j2", "-c", "-H", "-t", "standard_inchi", "-k", "key", "in.tsv", "kept.txt"},
+      {"-H", "-t", "standard_inchi", "empty.tsv", "kept.txt"},
+  };
+  for (const auto& args : unknown) {
+    SCOPED_TRACE(testing::PrintToString(args));
+    Scratch dir;
+    write_file(dir / "in.tsv", tsv);
+    write_file(dir / "empty.tsv", "");
+    write_file(dir / "kept.txt", "kept");
+    Outcome o = dir.run(args);
+    EXPECT_EQ(o.status, 1);
+    std::string name = args[args.size() - 3];
+    EXPECT_EQ(o.out, "Error: the header has no column '" + name + "'\n");
+    EXPECT_EQ(read_file(dir / "kept.txt"), "kept");
+  }
+}
+
+}  // namespace

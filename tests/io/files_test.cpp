@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "keys/structure.h"
 
 namespace {
 
@@ -170,7 +171,9 @@ TEST(Files, StandardStreamsAndHelp) {
       "Processing '-'...\n"
       "Warning: could not compute InChIKey for the line #6 (unresolved program error)\n";
   const std::string no_stdout = "* Error: could not write standard output!\n";
-  const std::string version = "molstamp " MOLSTAMP_VERSION "\n";
+  // The tool's version, then the library's, for users who compare keys
+  // across library versions.
+  const std::string version = "molstamp " MOLSTAMP_VERSION "\n" + library_provenance() + "\n";
   Env broken;
   broken.broken_pipe = true;
   const Case cases[] = {
