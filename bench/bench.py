@@ -355,6 +355,105 @@ def decoders_table(tool, inchi, out, pairs):
         print(f"| molstamp in.{suffix} out | {peak_rss([tool, packed, out]) / 1024:.1f} MiB |")
 
 
+def worker_hwm_kib(cmd):
+    """Runs cmd, polling its child processes (the worker processes of the
+    structure calls); returns the largest peak resident memory (VmHWM, KiB)
+    any of them reached, 0 when it started none."""
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    peak = 0
+    while proc.poll() is None:
+        try:
+            tasks = os.listdir(f"/proc/{proc.pid}/task")
+        except FileNotFoundError:
+            break
+        children = []
+        for task in tasks:
+            try:
+                children += open(f"/proc/{proc.pid}/task/{task}/children").read().split()
+            except OSError:
+                pass
+        for child in children:
+            try:
+                for line in open(f"/proc/{child}/status"):
+                    if line.startswith("VmHWM:"):
+                        peak = max(peak, int(line.split()[1]))
+            except OSError:
+                pass
+        time.sleep(0.05)
+    return peak
+
+
+def wall_of(cmd, runs):
+    """The median wall-clock seconds of runs runs of cmd (status 0 or 6)."""
+    times = []
+    for _ in range(runs):
+        start = time.monotonic()
+        subprocess.run(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        times.append(time.monotonic() - start)
+    return statistics.median(times)
+
+
+def qa_table(tool, inchi, crosscheck, work, pairs):
+    """Identifier QA: --validate and -s against plain annotation (CPU), the
+    structure calls on one and two worker processes (wall), check mode with
+    the difference column, and a worker process's memory."""
+    out = os.path.join(work, "qa-out.txt")
+    rows = [line.split("\t") for line in
+            subprocess.run(["sh", "-c", f"zcat {crosscheck} | grep -v '^#'"],
+                           capture_output=True, text=True, check=True).stdout.splitlines()]
+    non_standard = [r[0] for r in rows if r[0].startswith("InChI=1/")]
+    ns_path = os.path.join(work, "non-standard.inchi")
+    with open(ns_path, "w") as f:
+        for i in range(20000):
+            f.write(non_standard[i % len(non_standard)] + "\n")
+    std_path = os.path.join(work, "standard-20k.inchi")
+    with open(inchi) as src, open(std_path, "w") as f:
+        for i, line in zip(range(20000), src):
+            f.write(line)
+
+    def cpu(args, path):
+        return lambda: measure([tool] + args + [path, out], remove=out)
+
+    t_val, t_plain, r_val = paired(cpu(["--validate"], inchi), cpu([], inchi), pairs)
+    t_std, _, r_std = paired(cpu(["-s"], inchi), cpu([], inchi), pairs)
+    print("| identifier QA | molstamp | reference | ratio | goal |")
+    print("|---|---|---|---|---|")
+    print(f"| --validate vs annotation, CPU | {t_val:.3f} s | {t_plain:.3f} s | {r_val:.3f} "
+          f"| <= 1.10 |")
+    print(f"| -s on standard InChIs vs annotation, CPU | {t_std:.3f} s | {t_plain:.3f} s "
+          f"| {r_std:.3f} | <= 1.02 |")
+    runs = max(3, pairs // 2)
+    for label, args, path in (("-s on 20,000 non-standard InChIs", ["-s"], ns_path),
+                              ("--validate=structure on 20,000 standard InChIs",
+                               ["--validate=structure"], std_path)):
+        w1 = wall_of([tool, "-j1"] + args + [path, out], runs)
+        w2 = wall_of([tool, "-j2"] + args + [path, out], runs)
+        print(f"| {label}, -j2 vs -j1 wall | {w2:.3f} s | {w1:.3f} s | {w2 / w1:.3f} | <= 0.62 |")
+    keyed = os.path.join(work, "qa-keyed.tsv")
+    table = os.path.join(work, "qa-check.tsv")
+    with open(inchi) as src, open(table + ".src", "w") as f:
+        for i, line in enumerate(src):
+            f.write(f"{i + 1}\t{line}")
+    subprocess.run([tool, "-t", "2", table + ".src", keyed], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(keyed) as src, open(table, "w") as f:
+        for i, line in enumerate(src):
+            if i % 100 == 7:
+                line = line[:-2] + ("A" if line[-2] != "A" else "B") + "\n"
+            f.write(line)
+    report = os.path.join(work, "qa-report.tsv")
+    check = lambda extra: lambda: measure(
+        ["sh", "-c", f"{tool} -c {extra} -t 2 {table} {report} >/dev/null 2>&1; test $? -eq 6"],
+        remove=report)
+    t_diff, t_check, r_diff = paired(check("--difference"), check(""), pairs)
+    print(f"| check mode with --difference vs without, CPU | {t_diff:.3f} s | {t_check:.3f} s "
+          f"| {r_diff:.3f} | <= 1.02 |")
+    worker = worker_hwm_kib([tool, "-j2", "-s", ns_path, out])
+    thread = peak_rss([tool, "-j2", ns_path, out]) - peak_rss([tool, "-j1", ns_path, out])
+    print(f"| peak resident memory of a worker process (-j2 -s) | {worker / 1024:.1f} MiB "
+          f"| {thread / 1024:.1f} MiB (a worker thread: -j2 minus -j1) | | as a thread's |")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True, help="release build directory")
@@ -363,7 +462,7 @@ def main():
     ap.add_argument("--pairs", type=int, default=7)
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
     ap.add_argument("--sections",
-                    default="plain,table,check,csv,streams,decoders,parallel,edges,peers",
+                    default="plain,table,check,csv,streams,decoders,parallel,edges,qa,peers",
                     help="which tables to measure, comma-separated")
     args = ap.parse_args()
     sections = args.sections.split(",")
@@ -444,6 +543,11 @@ def main():
         if "edges" in sections:
             print()
             edges_table(tool, inchi, out, work, args.pairs)
+            print()
+        if "qa" in sections:
+            crosscheck = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                      "data", "crosscheck.tsv.gz")
+            qa_table(tool, inchi, crosscheck, work, args.pairs)
             print()
         if "peers" in sections and t_tool is not None:
             print("| peer (one run, same InChI file) | CPU time | per line |")
