@@ -291,7 +291,7 @@ TEST(Report, EscapesTabLineEndsNulAndBackslash) {
     size_t out_size = 0;
     FILE* out = open_memstream(&out_text, &out_size);
     Annotator a;
-    a.pending = PendingCandidate{true, 12, true, "FAKE-KEY", c.inchi};
+    a.pending = PendingCandidate{true, 12, true, "FAKE-KEY", c.inchi, ""};
     settle_pending(a, c.stored.data(), c.stored.size(), out);
     fclose(out);
     EXPECT_EQ(std::string(out_text, out_size), c.line);
@@ -311,7 +311,7 @@ TEST(EndCheck, AWaitingCandidateIsJudgedOnlyAfterACompleteInput) {
     size_t out_size = 0;
     FILE* out = open_memstream(&out_text, &out_size);
     Annotator a;
-    a.pending = PendingCandidate{true, 3, true, "FAKE-KEY", "InC0"};
+    a.pending = PendingCandidate{true, 3, true, "FAKE-KEY", "InC0", ""};
     end_check(a, 3, complete, out);
     fclose(out);
     EXPECT_EQ(std::string(out_text, out_size), complete ? "3\tmissing\t\tFAKE-KEY\tInC0\n" : "");
