@@ -35,16 +35,46 @@ bool room_for_copies(size_t length) {
   return held;
 }
 
+// True when a key is asked under a rule (-s, --validate) rather than by the
+// plain key call.
+inline bool rules_in_force(const KeyRules& r) {
+  return r.standard || r.validate != Validation::kNone;
+}
+
+// The status of a NUL-terminated text keyed under a's rules, the key in
+// a.key and what the call said in a.note; a derived standard key counted.
+// Out of line: the plain key call's path stays as short as it was.
+[[gnu::noinline]] int rule_status(Annotator& a, const char* text) {
+  int status = rule_key(a.format.rules, a.service, text, a.key, a.note);
+  if (status == 0 && a.note.derived) ++a.counts.derived;
+  return status;
+}
+
 // The library's status for the text [begin, end), which it reads ended by a
-// NUL put in place and then taken away; the key, on success, in a.key.
+// NUL put in place and then taken away; the key, on success, in a.key. Under
+// a rule the key is rule_key's, else a.compute's (tests inject theirs there).
 int key_status(Annotator& a, char* begin, char* end) {
   auto length = static_cast<size_t>(end - begin);
   if (length > kLongText && !room_for_copies(length)) return kKeyOutOfMemory;
   char saved = *end;
   *end = '\0';
-  int status = a.compute(begin, a.key);
+  int status = rules_in_force(a.format.rules) ? rule_status(a, begin) : a.compute(begin, a.key);
   *end = saved;
   return status;
+}
+
+// True when a failed key call ends the run: its worker process was lost, or
+// it ran out of memory where that stops the run; the annotator's flag is set.
+[[gnu::noinline]] bool stops_the_run(Annotator& a, int status) {
+  if (status == kKeyWorkerLost) {
+    a.worker_lost = true;
+    return true;
+  }
+  if (status == kKeyOutOfMemory && a.out_of_memory_stops) {
+    a.out_of_memory = true;
+    return true;
+  }
+  return false;
 }
 
 // The text of line number `number`: after a UTF-8 byte order mark on line 1
@@ -141,21 +171,39 @@ bool key_candidate(Annotator& a, char* line, uint32_t length, int64_t number, Ca
   // Safe before the field is ended: a TAB or the line's NUL stops the test.
   c.asked = found && is_candidate(c.begin);
   c.status = c.asked ? key_status(a, c.begin, c.end) : 0;
-  if (c.asked && c.status == kKeyOutOfMemory && a.out_of_memory_stops) {
-    a.out_of_memory = true;
-    return false;
+  // One test on the way of a key given (or never asked for).
+  return c.status == 0 || !stops_the_run(a, c.status);
+}
+
+const char* failure_reason(int status, const KeyNote& note) {
+  switch (status) {
+    case kKeyNotValid:
+    case kKeyNotDerived:
+    case kKeyWorkerLost:
+      return note.reason.c_str();
+    case kKeyEmptyInput:
+      return "empty input";
+    case kKeyWrongPrefix:
+      return "invalid prefix";
+    case kKeyOutOfMemory:
+      return "not enough memory to treat the string";
+    case kKeyFlagError:
+      return "detected error in flag character";
+    default:
+      return "unresolved program error";
   }
-  return true;
 }
 
 void log_failure(const Annotator& a, int status, int64_t number) {
   if (status == kKeyEmptyInput || status == kKeyWrongPrefix) return;
-  const char* reason = "(unresolved program error)\n";
-  if (status == kKeyOutOfMemory) reason = "(not enough memory to treat the string)\n";
-  if (status == kKeyFlagError) reason = "(detected error in flag character)\n";
+  const char* reason = failure_reason(status, a.note);
   if (a.progress != nullptr) clear_progress(*a.progress, a.log);
-  fprintf(a.log, "Warning: could not compute InChIKey for the line #%" PRId64 " %s", number,
-          reason);
+  if (status == kKeyNotValid) {
+    fprintf(a.log, "Warning: not a valid InChI (%s) in the line #%" PRId64 "\n", reason, number);
+  } else {
+    fprintf(a.log, "Warning: could not compute InChIKey for the line #%" PRId64 " (%s)\n", number,
+            reason);
+  }
 }
 
 uint32_t header_column(const LineFormat& f, char* line, uint32_t length, const char* name) {

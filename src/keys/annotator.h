@@ -58,11 +58,12 @@ void add_counts(Counts& to, const Counts& from);
 // Check mode on line files: a candidate line whose stored key, if any, is on
 // the line after it.
 struct PendingCandidate {
-  bool held = false;   // a candidate waits
-  int64_t number = 0;  // its line's number
-  bool keyed = false;  // the library gave key
-  std::string key;     // its key, or empty
-  std::string inchi;   // what the library was given
+  bool held = false;    // a candidate waits
+  int64_t number = 0;   // its line's number
+  bool keyed = false;   // the library gave key
+  std::string key;      // its key, or empty
+  std::string inchi;    // what the library was given
+  std::string failure;  // when not keyed: the report's difference ("invalid", or the reason)
 };
 
 // What lines become, for one thread: the format and the key call, the key
@@ -114,15 +115,18 @@ struct Candidate {
   const char* line_key;   // check mode on line files: the key a key line holds, else null
   size_t line_key_bytes;  // its bytes, 0 without one
   bool asked;             // a candidate: the library was asked for its key
-  int status;             // the library's status when asked (0: the key is in a.key), else 0
+  int status;             // the key call's status when asked (0: the key is in a.key), else 0
 };
 
 // Finds the candidate of line number `number` (length bytes, with a NUL at
 // line[length]) by a's format: the whole text, or its field (never a header's);
-// in check mode on line files a key line is none. Asks the library for its
-// key when the text begins with "InC". False, with a.out_of_memory set, when
-// that ran out of memory and a.out_of_memory_stops: the line is then left
-// unwritten. line is restored before the return.
+// in check mode on line files a key line is none. Asks for its key when the
+// text begins with "InC": under a's rules through rule_key (a.note says what
+// it said, a derived key is counted), else with a.compute. False, the line
+// then left unwritten, when the run must stop there: with a.worker_lost set
+// when the thread's worker process ended under the call, with
+// a.out_of_memory set when the call ran out of memory and
+// a.out_of_memory_stops. line is restored before the return.
 bool key_candidate(Annotator& a, char* line, uint32_t length, int64_t number, Candidate& c);
 
 // For the keys wing only: the text of field `field` of a table's line as
@@ -136,9 +140,16 @@ bool field_text(const LineFormat& f, char* line, uint32_t length, uint32_t field
 // order mark) whose field text, by f's delimiter, is name; 0 when none is.
 uint32_t header_column(const LineFormat& f, char* line, uint32_t length, const char* name);
 
+// Why a key call gave no key, in the words of its warning: the note's reason
+// for the statuses of key_rules.h, the library's for its own ("unresolved
+// program error" for any it does not name). Valid while note is unchanged.
+const char* failure_reason(int status, const KeyNote& note);
+
 // Warns on a.log of a key call that failed, naming the line, but for empty
-// input and a wrong prefix, which are expected on loosely filtered files; a
-// progress print on the log's terminal is cleared first.
+// input and a wrong prefix, which are expected on loosely filtered files: "not
+// a valid InChI (<reason>) in the line #N" for a candidate validation refused,
+// else "could not compute InChIKey for the line #N (<reason>)"; a progress
+// print on the log's terminal is cleared first.
 void log_failure(const Annotator& a, int status, int64_t number);
 
 #endif

@@ -23,9 +23,11 @@ const char* verdict_word(Verdict v);
 Verdict judge(bool keyed, const char* key, const char* stored, size_t n);
 
 // What a line becomes in check mode: a candidate's report line (line
-// number, verdict, stored key, computed key, InChI, TAB-separated) when its
-// verdict is not agree, the report's header before line 1, failures logged
-// as in annotation. On line files the stored key is the line after the
+// number, verdict, stored key, computed key, InChI, TAB-separated; with
+// a.format.difference a difference column after the verdict: the key parts
+// that differ or "malformed", "invalid" or the failure's reason, nothing for
+// a missing key) when its verdict is not agree, the report's header before
+// line 1, failures logged as in annotation. On line files the stored key is the line after the
 // candidate, when it begins with "InChIKey="; such a line is never a
 // candidate, and the candidate waits in a.pending for it. False, with
 // nothing written, when a key call ran out of memory and that stops the run.

@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "io/streams.h"
+#include "keys/key_rules.h"
+#include "keys/structure_service.h"
 #include "pipeline/block_reader.h"
 #include "pipeline/pipeline_worker.h"
 #include "pipeline/pipeline_writer.h"
@@ -105,6 +107,13 @@ bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigne
     slot.log_file = open_string_stream(&slot.log);
     ok = ok && slot.out_file != nullptr && slot.log_file != nullptr;
   }
+  // Each thread that keys gets its worker process for the structure calls,
+  // forked now, while this is the process's only thread of ours (one that
+  // cannot start leaves its thread's calls in this process, serialized).
+  if (ok && needs_structure(road.annotator->format.rules)) {
+    p.services.resize(workers + 1);
+    for (StructureService& s : p.services) start_structure_service(s);
+  }
   std::vector<pthread_t> threads(workers + 1);
   size_t started = 0;
   while (ok && started < threads.size()) {
@@ -122,9 +131,11 @@ bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigne
     p.block_done.notify_all();
   }
   for (size_t i = 0; i < started; ++i) pthread_join(threads[i], nullptr);
+  for (StructureService& s : p.services) stop_structure_service(s);
   // The serial run, stopped at the same line, would not have read on to a
   // read error that the reader met ahead of the writer.
-  if (road.stopped || road.annotator->out_of_memory) read_error = kReadOk;
+  const Annotator& a = *road.annotator;
+  if (road.stopped || a.out_of_memory || a.worker_lost) read_error = kReadOk;
   for (Slot& slot : p.slots) {
     if (slot.out_file != nullptr) fclose(slot.out_file);
     if (slot.log_file != nullptr) fclose(slot.log_file);

@@ -15,11 +15,15 @@
 // a failed output stops at. Each worker, and the writer for the block of a
 // very long line, annotates in road's step with an annotator of its own
 // (parallel_annotator of road's), whose key call out of memory stops the run
-// where it is; road's annotator is left as it was. read_error gets the reader's
-// ReadError. When wait_fd (in's descriptor, or -1) has nothing to read, what
-// was read before is pushed out. False, with nothing read, when fewer than
-// two workers can be started (under an address-space limit, say): the
-// caller goes serial.
+// where it is; road's annotator is left as it was. When the rules need
+// structure calls, each of those threads makes them in a worker process of
+// its own, forked before any thread starts and ended after all have joined;
+// a worker process that ends under a key call stops the run after the lines
+// before it, with road's annotator's worker_lost set and its note's reason
+// saying how the process ended. read_error gets the reader's ReadError. When wait_fd (in's
+// descriptor, or -1) has nothing to read, what was read before is pushed out. False, with nothing
+// read, when fewer than two workers can be started (under an address-space limit, say): the caller
+// goes serial.
 bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
                        ReadError& read_error);
 

@@ -32,7 +32,7 @@ void annotate_block(Slot& slot, Annotator& a, LineStep step) {
       slot.lead_is_key_line = strip_key_prefix(key, n);
       if (slot.lead_is_key_line) slot.lead_key.assign(key, n);
     }
-    if (a.out_of_memory || !step(a, line, length, number, slot.out_file)) return;
+    if (a.out_of_memory || a.worker_lost || !step(a, line, length, number, slot.out_file)) return;
     ++slot.lines;
     bool progress = is_progress_line(number);
     bool checkpoint = is_checkpoint(previous, end);
@@ -49,6 +49,10 @@ void annotate_block(Slot& slot, Annotator& a, LineStep step) {
   fflush(slot.log_file);
   slot.counts = a.counts;
   slot.out_of_memory = a.out_of_memory;
+  // A lost worker process stays lost for this thread: its later blocks are
+  // left unannotated, and the writer stops at the first of them anyway.
+  slot.worker_lost = a.worker_lost;
+  if (a.worker_lost) slot.lost = a.note.reason;
   std::swap(slot.trailing, a.pending);
 }
 
@@ -77,6 +81,7 @@ void annotate_slot(Slot& slot, Annotator& a, LineStep step, Encoder* encoder) {
 void* worker_main(void* arg) {
   Pipeline& p = *static_cast<Pipeline*>(arg);
   Annotator a = parallel_annotator(*p.road.annotator);
+  a.service = take_service(p);
   LineStep step = p.road.step;
   Encoder* encoder = p.format == Format::kPlain ? nullptr : new_encoder(p.format);
   bool no_encoder = p.format != Format::kPlain && encoder == nullptr;

@@ -15,11 +15,14 @@
 namespace {
 
 // Swaps what a run's annotator carries from line to line: the counts, the
-// candidate waiting for its next line, and whether memory ran out.
+// candidate waiting for its next line, whether memory ran out and whether a
+// worker process was lost (with what its key call said).
 void swap_carried(Annotator& x, Annotator& y) {
   std::swap(x.counts, y.counts);
   std::swap(x.pending, y.pending);
   std::swap(x.out_of_memory, y.out_of_memory);
+  std::swap(x.worker_lost, y.worker_lost);
+  std::swap(x.note, y.note);
 }
 
 // A long block: its lines travel the road one by one, as in the serial run,
@@ -89,7 +92,7 @@ bool bring_block(Pipeline& p, Slot& slot, Annotator& own_annotator) {
   }
   if (slot.long_block) {
     travel_long_block(p, slot, own_annotator);
-    return !r.stopped && !a.out_of_memory;
+    return !r.stopped && !a.out_of_memory && !a.worker_lost;
   }
   if (a.pending.held && !settle_carried(p, slot)) return false;
   bool packed = p.format != Format::kPlain;
@@ -116,9 +119,13 @@ bool bring_block(Pipeline& p, Slot& slot, Annotator& own_annotator) {
   r.end = slot.block.start + slot.block.size;
   add_counts(a.counts, slot.counts);
   a.out_of_memory = slot.out_of_memory;
+  if (slot.worker_lost) {
+    a.worker_lost = true;
+    a.note.reason = slot.lost;
+  }
   // A candidate that ends the block waits for the next block's first line.
   if (slot.trailing.held) std::swap(a.pending, slot.trailing);
-  return !slot.out_of_memory;
+  return !slot.out_of_memory && !slot.worker_lost;
 }
 
 }  // namespace
@@ -128,6 +135,7 @@ void* writer_main(void* arg) {
   Annotator own_annotator = parallel_annotator(*p.road.annotator);
   own_annotator.log = p.road.annotator->log;
   own_annotator.progress = p.road.annotator->progress;
+  own_annotator.service = take_service(p);
   for (;;) {
     Slot* slot;
     bool going;

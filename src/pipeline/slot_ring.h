@@ -57,6 +57,8 @@ struct Slot {
   std::string lead_key;
   PendingCandidate trailing;
   bool out_of_memory = false;  // a key call ran out of memory after `lines` lines
+  bool worker_lost = false;    // the worker process of a key call ended after `lines` lines
+  std::string lost;            // how it ended, when it did
   bool broken = false;         // its output could not be held or compressed
 };
 
@@ -71,9 +73,21 @@ struct Pipeline {
   uint64_t written = 0;  // blocks brought onto the road by the writer
   bool reading_done = false;
   bool stop = false;  // the writer met a failure: read no more
+  // One worker process for the structure calls of each thread that keys
+  // (the workers and the writer), started before them, when the rules need
+  // structure calls; empty otherwise.
+  std::vector<StructureService> services;
+  size_t services_taken = 0;  // services handed to threads, under the mutex
 
   Pipeline(Road& r, Format f) : road(r), format(f) {}
   Slot& slot(uint64_t sequence) { return slots[sequence % slots.size()]; }
 };
+
+// A thread's own structure service from p's, null when there are none (the
+// rules need no structure call).
+inline StructureService* take_service(Pipeline& p) {
+  std::lock_guard<std::mutex> lock(p.m);
+  return p.services_taken < p.services.size() ? &p.services[p.services_taken++] : nullptr;
+}
 
 #endif

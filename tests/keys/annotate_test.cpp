@@ -1,9 +1,16 @@
 #include "keys/annotate.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <cstdlib>
+#include <map>
 #include <string>
+#include <vector>
+
+#include "keys/line_step.h"
+#include "keys/structure_service.h"
+#include "reference_set.h"
 
 namespace {
 
@@ -19,6 +26,7 @@ int fake_key(const char* inchi, char* key) {
 struct Annotated {
   std::string out, log;
   int64_t added = 10, failed = 20;  // not zero: the counters must only grow
+  int64_t derived = 30;             // likewise
   std::string line;                 // the line afterwards
 };
 
@@ -38,6 +46,7 @@ Annotated annotate(const std::string& line, int64_t number, LineFormat format,
   a.log = open_memstream(&log_text, &log_size);
   a.counts.added = result.added;
   a.counts.failed = result.failed;
+  a.counts.derived = result.derived;
   EXPECT_TRUE(
       annotate_line(a, result.line.data(), static_cast<uint32_t>(result.line.size()), number, out));
   fclose(out);
@@ -46,6 +55,7 @@ Annotated annotate(const std::string& line, int64_t number, LineFormat format,
   result.log.assign(log_text, log_size);
   result.added = a.counts.added;
   result.failed = a.counts.failed;
+  result.derived = a.counts.derived;
   std::free(out_text);
   std::free(log_text);
   return result;
@@ -139,6 +149,8 @@ const RealCase kRealCases[] = {
     {"sodium hydroxide", "InChI=1S/Na.H2O/h;1H2/q+1;/p-1", "HEMHJVSKTPXQMS-UHFFFAOYSA-M"},
     {"methane, non-standard", "InChI=1/CH4/h1H4", "VNWKTOKETHGBQD-UHFFFAOYNA-N"},
 };
+
+const std::string kBenzeneText = kRealCases[0].inchi;
 
 TEST(AnnotateLine, RealLibraryGivesPublishedKeys) {
   for (const RealCase& c : kRealCases) {
@@ -256,6 +268,160 @@ TEST(AnnotateLine, RealLibraryKeysATableField) {
     EXPECT_TRUE(w.out == row + "\t" + kRealCases[0].key + "\n") << testing::PrintToString(w.out);
     EXPECT_EQ(w.log, "");
     EXPECT_EQ(w.added, 11);
+  }
+}
+
+// Whole lines keyed under rules, the key line alone.
+Annotated annotate_under(const std::string& line, KeyRules rules) {
+  LineFormat f;
+  f.no_copy = true;
+  f.rules = rules;
+  // Under a rule the key is rule_key's: the fake key call is never asked.
+  return annotate(line, 7, f, fake_key);
+}
+
+// The key line the plain library call gives text, or "" when it gives none.
+std::string plain_key_line(const std::string& text) {
+  char key[kKeyBufferBytes] = {};
+  return library_key(text.c_str(), key) == 0 ? "InChIKey=" + std::string(key) + "\n" : "";
+}
+
+const char* const kCaffeine = "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3";
+
+struct ValidationCase {
+  const char* inchi;
+  Validation validate;
+  const char* refusal;  // the warning's reason; "": keyed as the plain call keys it
+};
+
+// Syntax refuses what CheckINCHI refuses; structure also what does not come
+// back from its structure as it stands.
+TEST(AnnotateLine, ValidationRefusesWithAWarning) {
+  const ValidationCase cases[] = {
+      {"InChI=1S/H2O_h1H2", Validation::kSyntax, "invalid layout"},
+      {"InChI=1S/H2O_h1H2", Validation::kStructure, "invalid layout"},
+      {"InChI=1S/CH4/h1H4/garbage", Validation::kSyntax, ""},
+      {"InChI=1S/CH4/h1H4/garbage", Validation::kStructure, "no structure: status -1"},
+      {"InChI=1S/C6H6/c1-2-3-4-5-6-1/h1-6H", Validation::kSyntax, ""},
+      {"InChI=1S/C6H6/c1-2-3-4-5-6-1/h1-6H", Validation::kStructure,
+       "no structure: *Conversion failed on component(s) 1(C6H6)"},
+      {kCaffeine, Validation::kSyntax, ""},
+      {kCaffeine, Validation::kStructure, ""},
+      {"InChI=1S/C6H6/c1-2-4-6-5-3-1/h1-6H", Validation::kSyntax, ""},
+      {"InChI=1S/C6H6/c1-2-4-6-5-3-1/h1-6H", Validation::kStructure, ""},
+      // A non-standard InChI holds when it gives a structure; its key is its own.
+      {"InChI=1/C2H6O/c1-2-3/h3H,2H2,1H3", Validation::kStructure, ""},
+      {"InChI=1/CH4/h1H4/garbage", Validation::kStructure, "no structure: status -1"},
+      // What the plain call fails without a word is refused aloud.
+      {"InChIKey=UHOVQNZJYSORNB-UHFFFAOYSA-N", Validation::kSyntax, "invalid prefix"},
+      {"InC", Validation::kStructure, "invalid prefix"},
+  };
+  for (const ValidationCase& c : cases) {
+    SCOPED_TRACE(std::string(c.inchi) +
+                 (c.validate == Validation::kSyntax ? " syntax" : " structure"));
+    KeyRules rules;
+    rules.validate = c.validate;
+    Annotated a = annotate_under(c.inchi, rules);
+    bool refused = *c.refusal != '\0';
+    EXPECT_EQ(a.out, refused ? "" : plain_key_line(c.inchi));
+    if (!refused) {
+      EXPECT_NE(a.out, "");  // the plain call keys every one that holds
+    }
+    EXPECT_EQ(a.log, refused ? "Warning: not a valid InChI (" + std::string(c.refusal) +
+                                   ") in the line #7\n"
+                             : "");
+    EXPECT_EQ(a.added, refused ? 10 : 11);
+    EXPECT_EQ(a.failed, refused ? 21 : 20);
+    EXPECT_EQ(a.derived, 30);
+  }
+}
+
+// -s: a non-standard InChI of the reference set gets the key RDKit computed
+// for the standard InChI of its structure, a standard one its own key; both
+// with validation too.
+TEST(AnnotateLine, StandardKeysOfTheReferenceSet) {
+  std::map<std::string, std::string> keys = reference_keys();
+  ASSERT_GT(keys.size(), 13000u);
+  int fixed_h = 0, plain = 0, standard = 0;
+  for (const auto& [inchi, own_key] : keys) {
+    bool non_standard = inchi.compare(0, 8, "InChI=1/") == 0;
+    bool has_f = inchi.find("/f") != std::string::npos;
+    int& taken = non_standard ? (has_f ? fixed_h : plain) : standard;
+    if (taken == 8) continue;
+    ++taken;
+    SCOPED_TRACE(inchi);
+    const std::string& want = non_standard ? keys.at(paired_standard(inchi)) : own_key;
+    for (Validation v : {Validation::kNone, Validation::kStructure}) {
+      KeyRules rules;
+      rules.standard = true;
+      rules.validate = v;
+      Annotated a = annotate_under(inchi, rules);
+      EXPECT_EQ(a.out, "InChIKey=" + want + "\n");
+      EXPECT_EQ(a.log, "");
+      EXPECT_EQ(a.added, 11);
+      EXPECT_EQ(a.derived, non_standard ? 31 : 30);
+    }
+  }
+  EXPECT_EQ(fixed_h + plain + standard, 24);
+}
+
+// -s: a structure that gives no standard InChI is a failed key, with the
+// library's word on it.
+TEST(AnnotateLine, StandardKeyThatCannotBeDerivedIsAWarning) {
+  KeyRules rules;
+  rules.standard = true;
+  Annotated a = annotate_under("InChI=1/CH4/h1H4/garbage", rules);
+  EXPECT_EQ(a.out, "");
+  EXPECT_EQ(a.log,
+            "Warning: could not compute InChIKey for the line #7 (no structure: status -1)\n");
+  EXPECT_EQ(a.failed, 21);
+  EXPECT_EQ(a.derived, 30);
+}
+
+// A worker process that ends under a key call stops the run at that line,
+// in the serial run too: nothing of the line is written, nothing counted or
+// logged, and the note says how the process ended. A standard InChI needs
+// no structure call, and is keyed as always.
+TEST(AnnotateLine, LostWorkerProcessStopsAtItsLine) {
+  const std::string kNonStandard = "InChI=1/C2H6O/c1-2-3/h3H,2H2,1H3";
+  for (bool check : {false, true}) {
+    SCOPED_TRACE(check ? "check" : "annotate");
+    StructureService service;
+    ASSERT_TRUE(start_structure_service(service)) << service.start_error;
+    pid_t pid = service.worker.pid;
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
+    char* out_text = nullptr;
+    char* log_text = nullptr;
+    size_t out_size = 0, log_size = 0;
+    FILE* out = open_memstream(&out_text, &out_size);
+    Annotator a;
+    a.format.check = check;
+    a.format.rules.standard = true;
+    a.service = &service;
+    a.log = open_memstream(&log_text, &log_size);
+    LineStep step = line_step(a.format);
+    std::string line = kBenzeneText;
+    EXPECT_TRUE(step(a, line.data(), static_cast<uint32_t>(line.size()), 1, out));
+    fflush(out);
+    size_t written = out_size;
+    EXPECT_GT(written, 0u);
+    line = kNonStandard;
+    EXPECT_FALSE(step(a, line.data(), static_cast<uint32_t>(line.size()), 2, out));
+    EXPECT_EQ(line, kNonStandard);
+    fclose(out);
+    fclose(a.log);
+    EXPECT_EQ(out_size, written);
+    EXPECT_EQ(std::string(log_text, log_size), "");
+    EXPECT_TRUE(a.worker_lost);
+    EXPECT_FALSE(a.out_of_memory);
+    EXPECT_EQ(a.note.reason,
+              "worker process " + std::to_string(pid) + " killed by signal 9 (SIGKILL)");
+    EXPECT_EQ(a.counts.added, 1);
+    EXPECT_EQ(a.counts.failed, 0);
+    EXPECT_EQ(a.counts.derived, 0);
+    stop_structure_service(service);
+    std::free(out_text);
+    std::free(log_text);
   }
 }
 

@@ -4,10 +4,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "keys/line_step.h"
+#include "keys/structure.h"
+#include "reference_set.h"
 
 namespace {
 
@@ -166,41 +169,234 @@ const CheckCase kCheckCases[] = {
     {{"1\tInC0\tFAKE-KEY", "InChIKey=OTHER"}, 2, 0, false, "", "", 1, 0, 0, 0},
 };
 
+// A check of lines in format f with key call compute: the report, the log
+// and the counts.
+struct Checked {
+  std::string report, log;
+  Counts counts;
+};
+
+Checked check(const std::vector<std::string>& lines, const LineFormat& f, KeyFunction compute) {
+  Checked result;
+  char* out_text = nullptr;
+  char* log_text = nullptr;
+  size_t out_size = 0, log_size = 0;
+  FILE* out = open_memstream(&out_text, &out_size);
+  Annotator a;
+  a.format = f;
+  a.format.check = true;
+  a.compute = compute;
+  a.log = open_memstream(&log_text, &log_size);
+  LineStep step = line_step(a.format);
+  int64_t number = 0;
+  for (const std::string& line : lines) {
+    std::string copy = line;
+    EXPECT_TRUE(step(a, copy.data(), static_cast<uint32_t>(copy.size()), ++number, out));
+    EXPECT_EQ(copy, line);
+  }
+  end_lines(a, number, true, out);
+  fclose(out);
+  fclose(a.log);
+  result.report.assign(out_text, out_size);
+  result.log.assign(log_text, log_size);
+  result.counts = a.counts;
+  std::free(out_text);
+  std::free(log_text);
+  return result;
+}
+
 TEST(CheckLine, EveryVerdictInLinesAndTables) {
   for (const CheckCase& c : kCheckCases) {
     SCOPED_TRACE(testing::PrintToString(c.lines) + " field " + std::to_string(c.field) + " key " +
                  std::to_string(c.key_field) + (c.header ? " header" : ""));
-    char* out_text = nullptr;
-    char* log_text = nullptr;
-    size_t out_size = 0, log_size = 0;
-    FILE* out = open_memstream(&out_text, &out_size);
-    Annotator a;
-    a.format.field = c.field;
-    a.format.header = c.header;
-    a.format.check = true;
-    a.format.key_field = c.key_field;
-    a.format.delimiter = c.delimiter;
-    a.compute = fake_key;
-    a.log = open_memstream(&log_text, &log_size);
-    LineStep step = line_step(a.format);
-    int64_t number = 0;
-    for (const std::string& line : c.lines) {
-      std::string copy = line;
-      ASSERT_TRUE(step(a, copy.data(), static_cast<uint32_t>(copy.size()), ++number, out));
-      EXPECT_EQ(copy, line);
-    }
-    end_lines(a, number, true, out);
-    fclose(out);
-    fclose(a.log);
-    EXPECT_EQ(std::string(out_text, out_size), kReportHeader + c.report);
-    EXPECT_EQ(std::string(log_text, log_size), c.log);
-    EXPECT_EQ(a.counts.agree, c.agree);
-    EXPECT_EQ(a.counts.differ, c.differ);
-    EXPECT_EQ(a.counts.missing, c.missing);
-    EXPECT_EQ(a.counts.failed, c.failed);
-    std::free(out_text);
-    std::free(log_text);
+    LineFormat f;
+    f.field = c.field;
+    f.header = c.header;
+    f.key_field = c.key_field;
+    f.delimiter = c.delimiter;
+    Checked got = check(c.lines, f, fake_key);
+    EXPECT_EQ(got.report, kReportHeader + c.report);
+    EXPECT_EQ(got.log, c.log);
+    EXPECT_EQ(got.counts.agree, c.agree);
+    EXPECT_EQ(got.counts.differ, c.differ);
+    EXPECT_EQ(got.counts.missing, c.missing);
+    EXPECT_EQ(got.counts.failed, c.failed);
   }
+}
+
+// Caffeine, its key (the library's, published), and stored keys that differ
+// from it in each part.
+const std::string kCaffeine = "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3";
+const std::string kCaffeineKey = "RYYVLZVUVIJVGH-UHFFFAOYSA-N";
+const std::string kOtherSkeleton = "RYYVLZVUVIJVGA-UHFFFAOYSA-N";
+const std::string kOtherLayers = "RYYVLZVUVIJVGH-AHFFFAOYSA-N";
+const std::string kNonStandardFlag = "RYYVLZVUVIJVGH-UHFFFAOYNA-N";
+const std::string kOtherProtonation = "RYYVLZVUVIJVGH-UHFFFAOYSA-O";
+const std::string kNonCanonical = "InChI=1S/C6H6/c1-2-3-4-5-6-1/h1-6H";
+
+const std::string kDifferenceHeader =
+    "line\tverdict\tdifference\tstored_key\tcomputed_key\tinchi\n";
+
+// Check mode with the difference column, under rules, with the library.
+struct DifferenceCase {
+  std::vector<std::string> lines;
+  uint32_t field;  // 0: line files
+  KeyRules rules;
+  std::string report, log;  // report: after the header line
+  KeyFunction compute = library_key;
+  char delimiter = '\t';
+};
+
+const KeyRules kNoRule;
+const KeyRules kSyntax{false, Validation::kSyntax};
+const KeyRules kStructure{false, Validation::kStructure};
+const KeyRules kStandard{true, Validation::kNone};
+
+const DifferenceCase kDifferenceCases[] = {
+    {{}, 0, kNoRule, "", ""},
+    {{kCaffeine, "InChIKey=" + kCaffeineKey}, 0, kNoRule, "", ""},
+    {{kCaffeine, "InChIKey=" + kOtherSkeleton},
+     0,
+     kNoRule,
+     "1\tdiffers\tskeleton\t" + kOtherSkeleton + "\t" + kCaffeineKey + "\t" + kCaffeine + "\n",
+     ""},
+    {{"1\t" + kCaffeine + "\t" + kOtherLayers},
+     2,
+     kNoRule,
+     "1\tdiffers\tlayers\t" + kOtherLayers + "\t" + kCaffeineKey + "\t" + kCaffeine + "\n",
+     ""},
+    {{kCaffeine, "InChIKey=" + kNonStandardFlag},
+     0,
+     kStructure,
+     "1\tdiffers\tstandard\t" + kNonStandardFlag + "\t" + kCaffeineKey + "\t" + kCaffeine + "\n",
+     ""},
+    {{"1\t" + kCaffeine + "\t" + kOtherProtonation},
+     2,
+     kStandard,
+     "1\tdiffers\tprotonation\t" + kOtherProtonation + "\t" + kCaffeineKey + "\t" + kCaffeine +
+         "\n",
+     ""},
+    {{kCaffeine, "InChIKey=RYYVLZVUVIJVGA-AHFFFAOYSA-O"},
+     0,
+     kSyntax,
+     "1\tdiffers\tskeleton,layers,protonation\tRYYVLZVUVIJVGA-AHFFFAOYSA-O\t" + kCaffeineKey +
+         "\t" + kCaffeine + "\n",
+     ""},
+    // A stored key that is no key at all; a CSV field's line end escaped.
+    {{kCaffeine, "InChIKey=ryyvlzvuvijvgh-uhfffaoysa-n"},
+     0,
+     kNoRule,
+     "1\tdiffers\tmalformed\tryyvlzvuvijvgh-uhfffaoysa-n\t" + kCaffeineKey + "\t" + kCaffeine +
+         "\n",
+     ""},
+    {{"1,\"" + kCaffeine + "\",\"" + kCaffeineKey + "\r\n\""},
+     2,
+     kNoRule,
+     "1\tdiffers\tmalformed\t" + kCaffeineKey + "\\r\\n\t" + kCaffeineKey + "\t" + kCaffeine + "\n",
+     "",
+     library_key,
+     ','},
+    {{kCaffeine}, 0, kStandard, "1\tmissing\t\t\t" + kCaffeineKey + "\t" + kCaffeine + "\n", ""},
+    // Failed: refused by validation, or the key call's reason.
+    {{"InChI=1S/H2O_h1H2", "InChIKey=" + kCaffeineKey},
+     0,
+     kSyntax,
+     "1\tfailed\tinvalid\t" + kCaffeineKey + "\t\tInChI=1S/H2O_h1H2\n",
+     "Warning: not a valid InChI (invalid layout) in the line #1\n"},
+    {{"7\t" + kNonCanonical + "\t" + kCaffeineKey},
+     2,
+     kStructure,
+     "1\tfailed\tinvalid\t" + kCaffeineKey + "\t\t" + kNonCanonical + "\n",
+     "Warning: not a valid InChI (no structure: *Conversion failed on component(s) 1(C6H6)) in "
+     "the line #1\n"},
+    {{"InChI=1/CH4/h1H4/garbage"},
+     0,
+     kStandard,
+     "1\tfailed\tno structure: status -1\t\t\tInChI=1/CH4/h1H4/garbage\n",
+     "Warning: could not compute InChIKey for the line #1 (no structure: status -1)\n"},
+    {{"InChI=1S/", "InChIKey=" + kCaffeineKey},
+     0,
+     kNoRule,
+     "1\tfailed\tunresolved program error\t" + kCaffeineKey + "\t\tInChI=1S/\n",
+     kWarn1},
+    {{"InC5"},
+     0,
+     kNoRule,
+     "1\tfailed\tdetected error in flag character\t\t\tInC5\n",
+     "Warning: could not compute InChIKey for the line #1 (detected error in flag character)\n",
+     fake_key},
+    // Failures the log leaves out still say why in the report.
+    {{"InChI=garbage"}, 0, kNoRule, "1\tfailed\tinvalid prefix\t\t\tInChI=garbage\n", ""},
+    {{"InC2"}, 0, kNoRule, "1\tfailed\tempty input\t\t\tInC2\n", "", fake_key},
+};
+
+TEST(CheckLine, DifferenceColumn) {
+  for (const DifferenceCase& c : kDifferenceCases) {
+    SCOPED_TRACE(testing::PrintToString(c.lines) + " field " + std::to_string(c.field) +
+                 (c.rules.standard ? " -s" : "") + " validate " +
+                 std::to_string(static_cast<int>(c.rules.validate)));
+    LineFormat f;
+    f.field = c.field;
+    f.delimiter = c.delimiter;
+    f.rules = c.rules;
+    f.difference = true;
+    Checked got = check(c.lines, f, c.compute);
+    EXPECT_EQ(got.report, kDifferenceHeader + c.report);
+    EXPECT_EQ(got.log, c.log);
+  }
+}
+
+// Without the difference column a report under rules is laid out as always.
+TEST(CheckLine, NoDifferenceColumnUnlessAsked) {
+  LineFormat f;
+  f.rules = kSyntax;
+  Checked got = check({"InChI=1S/H2O_h1H2", "InChIKey=" + kCaffeineKey, kCaffeine,
+                       "InChIKey=" + kOtherSkeleton, kCaffeine},
+                      f, library_key);
+  EXPECT_EQ(got.report, kReportHeader + "1\tfailed\t" + kCaffeineKey +
+                            "\t\tInChI=1S/H2O_h1H2\n"
+                            "3\tdiffers\t" +
+                            kOtherSkeleton + "\t" + kCaffeineKey + "\t" + kCaffeine +
+                            "\n"
+                            "5\tmissing\t\t" +
+                            kCaffeineKey + "\t" + kCaffeine + "\n");
+  EXPECT_EQ(got.log, "Warning: not a valid InChI (invalid layout) in the line #1\n");
+  EXPECT_EQ(got.counts.failed, 1);
+  EXPECT_EQ(got.counts.differ, 1);
+  EXPECT_EQ(got.counts.missing, 1);
+}
+
+// Check under -s compares the stored keys with standard keys: a
+// non-standard InChI of the reference set agrees with the standard key of
+// its structure, and its own non-standard key differs from it in the
+// standard flag (and the layers, where a fixed-H layer was).
+TEST(CheckLine, StandardKeysOfTheReferenceSet) {
+  std::map<std::string, std::string> keys = reference_keys();
+  ASSERT_GT(keys.size(), 13000u);
+  int taken = 0;
+  std::vector<std::string> lines;
+  std::string report;
+  int64_t number = 0;
+  for (const auto& [inchi, own_key] : keys) {
+    if (inchi.compare(0, 8, "InChI=1/") != 0 || taken++ % 500 != 0) continue;
+    const std::string& standard = keys.at(paired_standard(inchi));
+    bool fixed_h = inchi.find("/f") != std::string::npos;
+    lines.insert(lines.end(), {inchi, "InChIKey=" + standard, inchi, "InChIKey=" + own_key});
+    number += 4;
+    report += std::to_string(number - 1) + "\tdiffers\t" +
+              (fixed_h ? "layers,standard\t" : "standard\t") + own_key + "\t" + standard + "\t" +
+              inchi + "\n";
+  }
+  ASSERT_GT(number, 40);
+  LineFormat f;
+  f.rules = kStandard;
+  f.difference = true;
+  Checked got = check(lines, f, fake_key);
+  EXPECT_EQ(got.report, kDifferenceHeader + report);
+  EXPECT_EQ(got.log, "");
+  EXPECT_EQ(got.counts.agree, number / 4);
+  EXPECT_EQ(got.counts.differ, number / 4);
+  EXPECT_EQ(got.counts.derived, number / 2);
 }
 
 // A stored key as check mode compares it: stripped of its prefix, then judged
@@ -291,7 +487,7 @@ TEST(Report, EscapesTabLineEndsNulAndBackslash) {
     size_t out_size = 0;
     FILE* out = open_memstream(&out_text, &out_size);
     Annotator a;
-    a.pending = PendingCandidate{true, 12, true, "FAKE-KEY", c.inchi};
+    a.pending = PendingCandidate{true, 12, true, "FAKE-KEY", c.inchi, ""};
     settle_pending(a, c.stored.data(), c.stored.size(), out);
     fclose(out);
     EXPECT_EQ(std::string(out_text, out_size), c.line);
@@ -311,7 +507,7 @@ TEST(EndCheck, AWaitingCandidateIsJudgedOnlyAfterACompleteInput) {
     size_t out_size = 0;
     FILE* out = open_memstream(&out_text, &out_size);
     Annotator a;
-    a.pending = PendingCandidate{true, 3, true, "FAKE-KEY", "InC0"};
+    a.pending = PendingCandidate{true, 3, true, "FAKE-KEY", "InC0", ""};
     end_check(a, 3, complete, out);
     fclose(out);
     EXPECT_EQ(std::string(out_text, out_size), complete ? "3\tmissing\t\tFAKE-KEY\tInC0\n" : "");

@@ -1,18 +1,30 @@
 // End to end: -j N against -j1, byte for byte, in every mode and failure.
 #include "pipeline/pipeline.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "harness.h"
 #include "io/progress.h"
 #include "keys/annotate.h"
+#include "keys/line_step.h"
 #include "pipeline/road.h"
+#include "reference_set.h"
 
 namespace {
 
@@ -242,6 +254,223 @@ TEST(Parallel, KeyCallOutOfMemoryEndsTheRun) {
     std::free(out_text);
     std::free(console_text);
   }
+}
+
+// What a run along the road left: the output, the log, the progress prints,
+// the counts and how the run ended.
+struct RoadRun {
+  std::string out, log, console;
+  Counts counts;
+  int64_t lines = 0;
+  ReadError read_error = kReadOk;
+  bool out_of_memory = false, worker_lost = false;
+  std::string note;  // the run's annotator's last note
+};
+
+bool operator==(const Counts& x, const Counts& y) {
+  return x.added == y.added && x.failed == y.failed && x.agree == y.agree && x.differ == y.differ &&
+         x.missing == y.missing && x.derived == y.derived;
+}
+
+// Runs text (lines) along a road in format f: serially with the run's own
+// annotator (structure calls in this process) when jobs is 1, else through
+// annotate_parallel with jobs workers; then ends the lines as the run does.
+RoadRun run_road(const std::string& text, const LineFormat& f, unsigned jobs) {
+  RoadRun r;
+  std::string input = text;
+  FILE* in = fmemopen(input.data(), input.size(), "rb");
+  char *out_text = nullptr, *log_text = nullptr, *console_text = nullptr;
+  size_t out_size = 0, log_size = 0, console_size = 0;
+  Annotator a;
+  a.format = f;
+  a.log = open_memstream(&log_text, &log_size);
+  Road road;
+  road.annotator = &a;
+  road.step = line_step(f);
+  road.out = road.raw = open_memstream(&out_text, &out_size);
+  Progress shown = start_progress(open_memstream(&console_text, &console_size), a.log, -1, 0);
+  road.progress = &shown;
+  a.progress = &shown;
+  if (jobs == 1) {
+    LineBuffer line;
+    while (char* l = read_text_line(in, line))
+      if (!travel(road, l, line.length, line.end)) break;
+    r.read_error = line.error;
+  } else {
+    EXPECT_TRUE(annotate_parallel(in, -1, road, Format::kPlain, jobs, r.read_error));
+  }
+  if (!road.stopped && !a.out_of_memory && !a.worker_lost)
+    end_lines(a, road.lines, input_complete(r.read_error), road.out);
+  fclose(in);
+  fclose(road.out);
+  fclose(a.log);
+  fclose(shown.console);
+  r.out.assign(out_text, out_size);
+  r.log.assign(log_text, log_size);
+  r.console.assign(console_text, console_size);
+  r.counts = a.counts;
+  r.lines = road.lines;
+  r.out_of_memory = a.out_of_memory;
+  r.worker_lost = a.worker_lost;
+  r.note = a.note.reason;
+  std::free(out_text);
+  std::free(log_text);
+  std::free(console_text);
+  return r;
+}
+
+// A random mix of lines: the reference set's standard and non-standard
+// InChIs, some followed by a key line (their own key, the standard key of a
+// non-standard one, a key wrong in a part, a malformed one), InChIs that
+// validation refuses, and junk; LF and CR LF ends; about `bytes` long.
+std::string qa_mix(const std::map<std::string, std::string>& keys, size_t bytes, uint32_t seed) {
+  std::vector<const std::pair<const std::string, std::string>*> set;
+  for (const auto& entry : keys) set.push_back(&entry);
+  const char* const refused[] = {"InChI=1S/H2O_h1H2",
+                                 "InChI=1S/CH4/h1H4/garbage",
+                                 "InChI=1S/C6H6/c1-2-3-4-5-6-1/h1-6H",
+                                 "InChI=1/CH4/h1H4/garbage",
+                                 "InChI=1S/",
+                                 "InC"};
+  const char* const junk[] = {"", "# comment", "x", "inchi=1S/H2O/h1H2", "InChIKey="};
+  std::mt19937 random(seed);
+  std::string text;
+  while (text.size() < bytes) {
+    unsigned r = random() % 100;
+    const char* end = random() % 4 ? "\n" : "\r\n";
+    if (r < 70) {
+      const auto& [inchi, own_key] = *set[random() % set.size()];
+      text += inchi + end;
+      unsigned k = random() % 6;
+      if (k == 0) continue;  // no key line
+      std::string key = own_key;
+      if (k == 2 && inchi.compare(0, 8, "InChI=1/") == 0) key = keys.at(paired_standard(inchi));
+      if (k == 3) key[random() % 27 == 14 ? 0 : random() % 27] ^= 1;
+      if (k == 4) key[5] = static_cast<char>(std::tolower(static_cast<unsigned char>(key[5])));
+      text += "InChIKey=" + key + end;
+    } else if (r < 85) {
+      text += std::string(refused[random() % std::size(refused)]) + end;
+    } else {
+      text += std::string(junk[random() % std::size(junk)]) + end;
+    }
+  }
+  return text;
+}
+
+// The rules through the pipeline: -j2 and -j4 write what -j1 writes, byte
+// for byte, with each thread's structure calls in its own worker process.
+TEST(Parallel, KeyRulesWriteTheSameBytes) {
+  std::map<std::string, std::string> keys = reference_keys();
+  ASSERT_GT(keys.size(), 13000u);
+  std::string text = qa_mix(keys, 1'300'000, 23);
+  struct Case {
+    const char* name;
+    KeyRules rules;
+    bool check, difference;
+  };
+  const Case cases[] = {
+      {"-s", {true, Validation::kNone}, false, false},
+      {"--validate=syntax", {false, Validation::kSyntax}, false, false},
+      {"--validate=structure", {false, Validation::kStructure}, false, false},
+      {"-c -s --difference", {true, Validation::kNone}, true, true},
+      {"-c --validate=structure --difference", {false, Validation::kStructure}, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LineFormat f;
+    f.rules = c.rules;
+    f.check = c.check;
+    f.difference = c.difference;
+    RoadRun serial = run_road(text, f, 1);
+    // Not a vacuous run: keys given and refused, and derived under -s.
+    EXPECT_GT(serial.counts.failed, 500);
+    EXPECT_GT(c.check ? serial.counts.agree + serial.counts.differ : serial.counts.added, 3000);
+    EXPECT_EQ(serial.counts.derived > 1000, c.rules.standard);
+    EXPECT_GT(serial.lines, 10000);
+    for (unsigned jobs : {2u, 4u}) {
+      SCOPED_TRACE(jobs);
+      RoadRun parallel = run_road(text, f, jobs);
+      EXPECT_TRUE(parallel.out == serial.out);
+      EXPECT_TRUE(parallel.log == serial.log);
+      EXPECT_EQ(parallel.console, serial.console);
+      EXPECT_TRUE(parallel.counts == serial.counts);
+      EXPECT_EQ(parallel.lines, serial.lines);
+      EXPECT_FALSE(parallel.worker_lost);
+    }
+  }
+}
+
+// This process's children: the pids whose parent it is.
+std::vector<pid_t> children() {
+  std::vector<pid_t> pids;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return pids;
+  while (dirent* e = readdir(proc)) {
+    std::string stat = "/proc/" + std::string(e->d_name) + "/stat";
+    if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+    FILE* f = std::fopen(stat.c_str(), "r");
+    if (f == nullptr) continue;
+    int pid = 0, parent = 0;
+    char state = 0;
+    // pid (comm) state ppid: the command name may hold spaces, not ')'.
+    char comm[256];
+    if (std::fscanf(f, "%d (%255[^)]) %c %d", &pid, comm, &state, &parent) == 4 &&
+        parent == getpid())
+      pids.push_back(pid);
+    std::fclose(f);
+  }
+  closedir(proc);
+  return pids;
+}
+
+// Worker processes killed while a -s run goes: the run stops after the
+// lines before the first key call that lost its worker, written as the
+// serial run writes them, with the loss named; nothing hangs, and every
+// worker process is reaped.
+TEST(Parallel, KilledWorkerProcessesStopTheRun) {
+  std::map<std::string, std::string> keys = reference_keys();
+  std::vector<std::string> non_standard;
+  for (const auto& [inchi, key] : keys)
+    if (inchi.compare(0, 8, "InChI=1/") == 0 && non_standard.size() < 300)
+      non_standard.push_back(inchi);
+  ASSERT_EQ(non_standard.size(), 300u);
+  // Far more lines than the run gets through before the kill.
+  const int kLines = 400'000;
+  std::vector<std::string> line_output(non_standard.size());
+  std::string text;
+  for (size_t i = 0; i < non_standard.size(); ++i)
+    line_output[i] =
+        non_standard[i] + "\nInChIKey=" + keys.at(paired_standard(non_standard[i])) + "\n";
+  for (int i = 0; i < kLines; ++i) text += non_standard[i % non_standard.size()] + "\n";
+  ASSERT_TRUE(children().empty());
+  std::atomic<bool> done{false};
+  std::atomic<int> killed{0};
+  std::thread killer([&] {
+    // The workers are forked before the pipeline's threads start; let them
+    // work a little, then kill every one.
+    while (!done && children().empty()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    for (pid_t pid : children())
+      if (kill(pid, SIGKILL) == 0) ++killed;
+  });
+  LineFormat f;
+  f.rules.standard = true;
+  RoadRun r = run_road(text, f, 2);
+  done = true;
+  killer.join();
+  EXPECT_GE(killed, 2);
+  EXPECT_TRUE(r.worker_lost);
+  EXPECT_FALSE(r.out_of_memory);
+  EXPECT_NE(r.note.find("killed by signal 9 (SIGKILL)"), std::string::npos) << r.note;
+  ASSERT_LT(r.lines, kLines);
+  std::string expected;
+  for (int64_t i = 0; i < r.lines; ++i) expected += line_output[i % non_standard.size()];
+  EXPECT_TRUE(r.out == expected);
+  EXPECT_EQ(r.log, "");
+  EXPECT_EQ(r.counts.added, r.lines);
+  EXPECT_EQ(r.counts.derived, r.lines);
+  EXPECT_TRUE(children().empty());
+  EXPECT_TRUE(waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD);
 }
 
 #ifndef MOLSTAMP_SANITIZED  // the sanitizers' shadow memory needs the address space
