@@ -80,9 +80,10 @@ def test_verdicts_under_rules(reference, standard_keys, case):
     assert molstamp.check([inchi], [stored], **rules) == [expected[0]]
 
 
-@pytest.mark.parametrize("threads", [1, 4])
-def test_standard_keys_agree(reference, standard_keys, threads):
-    inchis = [inchi for inchi, _ in reference]
+# One thread waits for its worker's every reply: a fifth of the set will do.
+@pytest.mark.parametrize("threads, step", [(1, 5), (4, 1)])
+def test_standard_keys_agree(reference, standard_keys, threads, step):
+    inchis = [inchi for inchi, _ in reference[::step]]
     stored = [standard_keys[inchi] for inchi in inchis]
     assert set(molstamp.check(inchis, stored, threads=threads, standard=True,
                               validate="structure", details=True)) == {("agree", "")}

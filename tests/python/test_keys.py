@@ -32,13 +32,14 @@ RULE_CASES = {
 }
 
 
-@pytest.mark.parametrize("threads", [1, 4])
+# One thread waits for its worker's every reply: a fifth of the set will do.
+@pytest.mark.parametrize("threads, step", [(1, 5), (4, 1)])
 @pytest.mark.parametrize("case", RULE_CASES)
-def test_reference_keys_under_rules(reference, standard_keys, case, threads):
+def test_reference_keys_under_rules(reference, standard_keys, case, threads, step):
     rules, standard = RULE_CASES[case]
-    inchis = [inchi for inchi, _ in reference]
-    assert sum(i.startswith("InChI=1/") for i in inchis) > 6000
-    expected = [standard_keys[i] for i in inchis] if standard else [k for _, k in reference]
+    inchis = [inchi for inchi, _ in reference[::step]]
+    assert sum(i.startswith("InChI=1/") for i in inchis) > 6000 // step
+    expected = [standard_keys[i] for i in inchis] if standard else [k for _, k in reference[::step]]
     assert molstamp.inchikeys(inchis, threads=threads, **rules) == expected
 
 
@@ -185,10 +186,11 @@ def assert_no_child_left():
 def test_interpreter_usable_after_worker_processes(reference):
     inchis = [p[0] for p in reference[:3000]]
     python_threads = threading.active_count()
-    tasks = len(os.listdir("/proc/self/task"))
+    tasks = set(os.listdir("/proc/self/task"))
     first = molstamp.inchikeys(inchis, threads=4, standard=True, validate="structure")
     assert threading.active_count() == python_threads
-    assert len(os.listdir("/proc/self/task")) == tasks
+    # A thread an earlier test joined may still be on its way out.
+    assert set(os.listdir("/proc/self/task")) <= tasks
     assert_no_child_left()
     assert molstamp.check(inchis, first, threads=4, standard=True, validate="structure",
                           details=True) == [("agree", "")] * len(inchis)
