@@ -18,6 +18,8 @@
 #include "cli/run.h"
 #include "keys/batch.h"
 #include "keys/check.h"
+#include "keys/key_rules.h"
+#include "keys/structure.h"
 #include "sys/version.h"
 
 namespace py = pybind11;
@@ -134,6 +136,30 @@ unsigned requested_threads(long long threads) {
   return threads > UINT_MAX ? UINT_MAX : static_cast<unsigned>(threads);
 }
 
+// The rules of the arguments standard and validate (None, "syntax" or
+// "structure"); any other validate is a ValueError.
+KeyRules key_rules(bool standard, const py::object& validate) {
+  KeyRules rules;
+  rules.standard = standard;
+  if (validate.is_none()) return rules;
+  if (py::isinstance<py::str>(validate)) {
+    std::string v = validate.cast<std::string>();
+    if (v == "syntax") rules.validate = Validation::kSyntax;
+    if (v == "structure") rules.validate = Validation::kStructure;
+    if (rules.validate != Validation::kNone) return rules;
+  }
+  throw py::value_error("validate: expected None, 'syntax' or 'structure', got " +
+                        std::string(py::repr(validate)));
+}
+
+// A str of the library's text, whatever bytes a message of its holds.
+py::object text(const std::string& bytes) {
+  PyObject* o =
+      PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "replace");
+  if (o == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(o);
+}
+
 // A new reference to the key, or to None when the library gave none.
 PyObject* key_object(const BatchKey& k) {
   if (k.status != 0) {
@@ -158,19 +184,22 @@ bool no_signal_raised(void* /*context*/) {
   return PyErr_CheckSignals() == 0;
 }
 
-py::object inchikey(const py::object& inchi) {
+py::object inchikey(const py::object& inchi, bool standard, const py::object& validate) {
+  KeyRules rules = key_rules(standard, validate);
   size_t bytes = 0;
   const char* text = text_of_object(inchi.ptr(), "inchi", -1, bytes);
   BatchKey k;
   {
     py::gil_scoped_release release;
-    batch_keys(&text, 1, 1, &k);
+    batch_keys(&text, 1, 1, &k, library_key, BatchPoll{}, rules);
   }
   return py::reinterpret_steal<py::object>(key_object(k));
 }
 
-py::list inchikeys(const py::object& inchis, long long threads) {
+py::list inchikeys(const py::object& inchis, long long threads, bool standard,
+                   const py::object& validate) {
   unsigned requested = requested_threads(threads);
+  KeyRules rules = key_rules(standard, validate);
   Strings s = read_strings(inchis, "inchis");
   size_t n = s.text.size();
   std::vector<BatchKey> keys(n);
@@ -178,7 +207,7 @@ py::list inchikeys(const py::object& inchis, long long threads) {
   {
     py::gil_scoped_release release;
     done = batch_keys(s.text.data(), n, batch_threads(requested, n), keys.data(), library_key,
-                      BatchPoll{no_signal_raised, nullptr});
+                      BatchPoll{no_signal_raised, nullptr}, rules);
   }
   if (!done) throw py::error_already_set();
   py::list out(n);
@@ -187,8 +216,10 @@ py::list inchikeys(const py::object& inchis, long long threads) {
   return out;
 }
 
-py::list check(const py::object& inchis, const py::object& keys, long long threads) {
+py::list check(const py::object& inchis, const py::object& keys, long long threads, bool standard,
+               const py::object& validate, bool details) {
   unsigned requested = requested_threads(threads);
+  KeyRules rules = key_rules(standard, validate);
   Strings in = read_strings(inchis, "inchis");
   Strings stored_in = read_strings(keys, "keys");
   size_t n = in.text.size();
@@ -201,11 +232,13 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
   }
   // What batch_check leaves for an InChI that is missing or no candidate.
   std::vector<Verdict> verdicts(n, Verdict::kNone);
+  std::vector<std::string> differences(details ? n : 0);
   bool done = false;
   {
     py::gil_scoped_release release;
     done = batch_check(in.text.data(), stored.data(), n, batch_threads(requested, n),
-                       verdicts.data(), library_key, BatchPoll{no_signal_raised, nullptr});
+                       verdicts.data(), library_key, BatchPoll{no_signal_raised, nullptr}, rules,
+                       details ? differences.data() : nullptr);
   }
   if (!done) throw py::error_already_set();
   const Verdict all[] = {Verdict::kAgree, Verdict::kDiffers, Verdict::kMissing, Verdict::kFailed};
@@ -215,6 +248,11 @@ py::list check(const py::object& inchis, const py::object& keys, long long threa
   py::list out(n);
   for (size_t i = 0; i < n; ++i) {
     py::object word = words[static_cast<int>(verdicts[i])];
+    if (details) {
+      // No verdict, no difference: a pair of None.
+      py::object difference = verdicts[i] == Verdict::kNone ? py::none() : text(differences[i]);
+      word = py::make_tuple(word, difference);
+    }
     PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), word.release().ptr());
   }
   return out;
@@ -297,11 +335,14 @@ int run(const std::vector<std::string>& args) {
 PYBIND11_MODULE(_molstamp, m) {
   m.doc() = "molstamp's core: InChIKeys by the InChI library, many at once on several threads.";
   m.attr("__version__") = molstamp_version();
-  m.def("inchikey", &inchikey, py::arg("inchi"),
+  m.attr("library_version") = library_provenance();
+  m.def("inchikey", &inchikey, py::arg("inchi"), py::kw_only(), py::arg("standard") = false,
+        py::arg("validate") = py::none(),
         R"(The InChIKey of one InChI string (str or bytes), 27 characters, or None
 when the InChI library gives none; a missing value (None, NaN, pd.NA,
-pd.NaT) gives None.)");
-  m.def("inchikeys", &inchikeys, py::arg("inchis"), py::arg("threads") = 0,
+pd.NaT) gives None. standard and validate as for inchikeys.)");
+  m.def("inchikeys", &inchikeys, py::arg("inchis"), py::arg("threads") = 0, py::kw_only(),
+        py::arg("standard") = false, py::arg("validate") = py::none(),
         R"(The InChIKeys of an iterable of InChI strings (list, tuple, generator,
 pandas Series, NumPy object array ...), as a list aligned with it: a key, or
 None where the library gives none or the item is missing (None, NaN of float
@@ -311,14 +352,37 @@ computed; so does a DataFrame (pass one column). threads: 0 uses
 every online processor, 1 the calling thread only, never more than one per
 64 strings nor more than -j takes (4096); the GIL is released while the keys
 are computed, and a signal's exception (KeyboardInterrupt) stops the threads
-and is raised within a fraction of a second.)");
-  m.def("check", &check, py::arg("inchis"), py::arg("keys"), py::arg("threads") = 0,
+and is raised within a fraction of a second.
+
+standard=True (the tool's -s): a non-standard InChI ("InChI=1/") gets the
+standard key of its structure, None when the library derives no standard
+InChI from it; a standard InChI is keyed as always. validate (--validate):
+None keys what it is given; "syntax" gives None for a string the library's
+syntax check refuses; "structure" also for one whose structure does not come
+back (a standard InChI must come back byte for byte). Any other validate
+raises ValueError. The structure calls these need run in worker processes,
+one per thread, forked (never running Python) before the threads start and
+ended before the call returns. A worker that ends under a string is
+replaced and the string asked once more; if that worker ends too, the
+string gets None (check: "failed", its difference saying how the worker
+ended).)");
+  m.def("check", &check, py::arg("inchis"), py::arg("keys"), py::arg("threads") = 0, py::kw_only(),
+        py::arg("standard") = false, py::arg("validate") = py::none(), py::arg("details") = false,
         R"(Judges stored keys as `molstamp -c` does: a list aligned with the two
 iterables (of equal length, else ValueError) holding, for each InChI, "agree"
 (its key is the stored key), "differs", "missing" (no stored key: None, NaN
 or empty) or "failed" (the library gives no key); None where the InChI is
-missing or no candidate (it does not begin with "InC"), as in the tool. A stored key may carry the prefix "InChIKey=". threads as for
-inchikeys.)");
+missing or no candidate (it does not begin with "InC"), as in the tool. A
+stored key may carry the prefix "InChIKey=". threads, standard and validate
+as for inchikeys: with standard=True stored keys are judged against standard
+keys, and a string validation refuses is "failed".
+
+details=True (the tool's --difference) gives (verdict, difference) pairs:
+for "differs" the parts of the key that differ, comma-separated in key order
+("skeleton", "layers", "standard", "version", "protonation"), or "malformed"
+when the stored key is no InChIKey; for "failed" "invalid" when validation
+refused the string, else the library's reason; "" for "agree" and
+"missing"; (None, None) where there is no verdict.)");
   m.def("run", &run, py::arg("argv"),
         R"(Runs the molstamp tool with the arguments argv (a list of bytes or str,
 without the program name) in a child process and returns its exit status

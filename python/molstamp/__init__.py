@@ -6,14 +6,17 @@ verdicts as ``molstamp -c``.
 
     df["inchikey"] = molstamp.inchikeys(df["inchi"])
     df["verdict"] = molstamp.check(df["inchi"], df["inchikey"])
+    df["inchikey"] = molstamp.inchikeys(df["inchi"], standard=True, validate="structure")
+
+``library_version`` names the InChI library the module was built against.
 """
 import os
 import sys
 
 from . import _molstamp
-from ._molstamp import __version__, check, inchikey, inchikeys
+from ._molstamp import __version__, check, inchikey, inchikeys, library_version
 
-__all__ = ["__version__", "check", "inchikey", "inchikeys", "main"]
+__all__ = ["__version__", "check", "inchikey", "inchikeys", "library_version", "main"]
 
 
 def main(args=None):

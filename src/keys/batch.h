@@ -4,9 +4,11 @@
 #define MOLSTAMP_BATCH_H
 
 #include <cstddef>
+#include <string>
 
 #include "keys/annotator.h"
 #include "keys/check.h"
+#include "keys/key_rules.h"
 
 // The characters of an InChIKey.
 constexpr size_t kKeyBytes = 27;
@@ -45,18 +47,40 @@ unsigned batch_threads(unsigned requested, size_t n);
 
 // keys[i] for each of the n NUL-terminated strings inchis[i] (null: status
 // kNotAsked), computed by compute on `threads` threads, the calling thread
-// among them. Threads that cannot start leave their share to the others.
-// False when poll stopped it: the entries not reached are left as they were;
-// every thread has ended either way.
+// among them, or by rule_key when rules has one in force (then compute is not
+// used). Threads that cannot start leave their share to the others. When
+// the strings need structure calls under rules, each thread has a worker
+// process of its own for them, all started by the calling thread before the
+// batch's threads and ended after they are: none outlives the call. A worker
+// that ends under a string is replaced and the string asked once more; if
+// that one ends too, the string's status is kKeyWorkerLost. False when poll
+// stopped it: the entries not reached are left as they were; every thread
+// and worker has ended either way.
 bool batch_keys(const char* const* inchis, size_t n, unsigned threads, BatchKey* keys,
-                KeyFunction compute = library_key, BatchPoll poll = {});
+                KeyFunction compute = library_key, BatchPoll poll = {},
+                const KeyRules& rules = KeyRules{});
 
 // verdicts[i] for each inchis[i] that is a candidate (begins with "InC"): its
 // key judged against stored[i] by check mode's rules (a prefix "InChIKey="
 // ignored, an empty key none); the other entries, which get no verdict, are
 // left as they were: verdicts filled with Verdict::kNone keep it there.
-// Threads and poll as batch_keys.
+// With differences not null, differences[i] of a candidate is check mode's
+// difference (check_difference). Threads, poll and rules as batch_keys.
 bool batch_check(const char* const* inchis, const StoredKey* stored, size_t n, unsigned threads,
-                 Verdict* verdicts, KeyFunction compute = library_key, BatchPoll poll = {});
+                 Verdict* verdicts, KeyFunction compute = library_key, BatchPoll poll = {},
+                 const KeyRules& rules = KeyRules{}, std::string* differences = nullptr);
+
+// Why a key call gave no key, in check mode's words: "invalid" for a string
+// validation refused, the note's reason for a standard key not derived or a
+// worker lost, else the words of the log's warning for the library's status
+// ("unresolved program error" for any it does not name).
+std::string failure_reason(int status, const KeyNote& note);
+
+// Check mode's difference of a verdict: the parts of the computed key that
+// the stored one (n bytes, its "InChIKey=" prefix, if any, still there)
+// differs in, for kDiffers (key_difference); failure_reason for kFailed;
+// empty for the others.
+std::string check_difference(Verdict v, int status, const KeyNote& note, const char* key,
+                             const char* stored, size_t n);
 
 #endif

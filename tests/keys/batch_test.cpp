@@ -1,14 +1,22 @@
 #include "keys/batch.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include "keys/structure.h"
 
 namespace {
 
@@ -159,6 +167,210 @@ TEST(BatchPoll, ANoStopsTheBatchAYesLetsItEnd) {
       EXPECT_TRUE(yes ? answer.second >= 2 : answer.second == 2) << answer.second;
     }
   }
+}
+
+const char kCaffeine[] = "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3";
+const char kEthanol[] = "InChI=1S/C2H6O/c1-2-3/h3H,2H2,1H3";
+const char kEthanolFixedH[] = "InChI=1/C2H6O/c1-2-3/h3H,2H2,1H3";
+
+// The first `most` InChI strings of the cross-check set that begin with
+// prefix.
+std::vector<std::string> reference_inchis(const std::string& prefix, size_t most) {
+  std::string command =
+      "gzip -dc '" + std::string(MOLSTAMP_SOURCE_DIR) + "/tests/data/crosscheck.tsv.gz'";
+  std::vector<std::string> found;
+  FILE* in = popen(command.c_str(), "r");
+  if (in == nullptr) return found;
+  char line[8192];
+  while (found.size() < most && fgets(line, sizeof line, in) != nullptr) {
+    std::string text(line);
+    if (text.compare(0, prefix.size(), prefix) == 0)
+      found.push_back(text.substr(0, text.find('\t')));
+  }
+  // Read to its end: gzip must not die of a closed pipe.
+  while (fgets(line, sizeof line, in) != nullptr) {
+  }
+  pclose(in);
+  return found;
+}
+
+// Strings each rule treats in its own way, then standard and non-standard
+// InChIs of real compounds; every 97th entry null.
+std::vector<std::string> rule_strings() {
+  std::vector<std::string> inchis = {"InChI=1S/H2O_h1H2",
+                                     "InChI=1S/CH4/h1H4/garbage",
+                                     "InChI=1S/C6H6/c1-2-3-4-5-6-1/h1-6H",
+                                     kCaffeine,
+                                     kEthanolFixedH,
+                                     "InChI=1S/",
+                                     "InChI=1/",
+                                     "benzene"};
+  for (const char* prefix : {"InChI=1S/", "InChI=1/"}) {
+    std::vector<std::string> more = reference_inchis(prefix, 300);
+    inchis.insert(inchis.end(), more.begin(), more.end());
+  }
+  return inchis;
+}
+
+// The rules, by name.
+const struct {
+  const char* name;
+  KeyRules rules;
+} kRuleCases[] = {
+    {"-s", {true, Validation::kNone}},
+    {"--validate=syntax", {false, Validation::kSyntax}},
+    {"--validate=structure", {false, Validation::kStructure}},
+    {"-s --validate=structure", {true, Validation::kStructure}},
+};
+
+// The batch gives what rule_key gives in this thread, with the structure
+// calls in this process, whether one thread or four ask, each through a
+// worker process of its own.
+TEST(BatchKeys, UnderRulesGivesWhatRuleKeyGives) {
+  std::vector<std::string> inchis = rule_strings();
+  ASSERT_GT(inchis.size(), 600u);
+  std::vector<const char*> p;
+  for (size_t i = 0; i < inchis.size(); ++i)
+    p.push_back(i % 97 == 96 ? nullptr : inchis[i].c_str());
+  for (const auto& c : kRuleCases) {
+    std::vector<BatchKey> want(p.size());
+    for (size_t i = 0; i < p.size(); ++i) {
+      if (p[i] == nullptr) continue;
+      char key[kKeyBufferBytes] = {};
+      KeyNote note;
+      want[i].status = rule_key(c.rules, nullptr, p[i], key, note);
+      if (want[i].status == 0) std::memcpy(want[i].key, key, strnlen(key, kKeyBytes));
+    }
+    // What tells the rules apart: caffeine passes them all; the others fail
+    // validation where it looks far enough, or (-s) get the standard key.
+    bool syntax = c.rules.validate != Validation::kNone;
+    bool structure = c.rules.validate == Validation::kStructure;
+    EXPECT_EQ(want[0].status, syntax ? kKeyNotValid : 0) << c.name;
+    EXPECT_EQ(want[1].status, structure ? kKeyNotValid : 0) << c.name;
+    EXPECT_EQ(want[2].status, structure ? kKeyNotValid : 0) << c.name;
+    EXPECT_EQ(want[3].status, 0) << c.name;
+    EXPECT_EQ(want[4].key, library_answer(c.rules.standard ? kEthanol : kEthanolFixedH).second)
+        << c.name;
+    for (unsigned threads : {1u, 4u}) {
+      std::vector<BatchKey> keys(p.size());
+      for (BatchKey& k : keys) k.status = 99;
+      ASSERT_TRUE(
+          batch_keys(p.data(), p.size(), threads, keys.data(), library_key, BatchPoll{}, c.rules));
+      for (size_t i = 0; i < p.size(); ++i) {
+        ASSERT_EQ(keys[i].status, want[i].status) << c.name << ", entry " << i << ", " << threads;
+        ASSERT_STREQ(keys[i].key, want[i].key) << c.name << ", entry " << i << ", " << threads;
+      }
+    }
+  }
+}
+
+// An InChI, a stored key ("$": the InChI's key without rules, "=": that of
+// ethanol's standard InChI), the rules, and the verdict with its difference.
+const struct {
+  const char* inchi;
+  const char* stored;
+  KeyRules rules;
+  Verdict verdict;
+  const char* difference;
+} kDifferenceCases[] = {
+    {kCaffeine, "$", {}, Verdict::kAgree, ""},
+    {kCaffeine, "", {}, Verdict::kMissing, ""},
+    {kCaffeine, "InChIKey=InChIKey=$", {}, Verdict::kDiffers, "malformed"},
+    {kEthanolFixedH, "=", {}, Verdict::kDiffers, "standard"},
+    {kEthanolFixedH, "=", {true, Validation::kNone}, Verdict::kAgree, ""},
+    {kEthanolFixedH, "$", {true, Validation::kNone}, Verdict::kDiffers, "standard"},
+    {kEthanol, "$", {true, Validation::kStructure}, Verdict::kAgree, ""},
+    {kEthanol, kCaffeine, {}, Verdict::kDiffers, "malformed"},
+    {"InChI=1S/", "$", {}, Verdict::kFailed, "unresolved program error"},
+    {"InChI=1S/H2O_h1H2", "$", {false, Validation::kSyntax}, Verdict::kFailed, "invalid"},
+    {"InChI=1S/CH4/h1H4/garbage", "$", {false, Validation::kSyntax}, Verdict::kAgree, ""},
+    {"InChI=1S/CH4/h1H4/garbage",
+     "$",
+     {false, Validation::kStructure},
+     Verdict::kFailed,
+     "invalid"},
+    {"InChI=1/", "", {true, Validation::kNone}, Verdict::kFailed, nullptr},
+    {"benzene", "$", {false, Validation::kStructure}, Verdict::kNone, "untouched"},
+};
+
+// Each case alone, then all of one rule at once on 1 and 4 threads: the
+// verdict and difference of check mode.
+TEST(BatchCheck, DifferencesOnRequest) {
+  std::string ethanol = library_answer(kEthanol).second;
+  ASSERT_EQ(ethanol.size(), kKeyBytes);
+  for (const auto& c : kDifferenceCases) {
+    std::string stored = c.stored;
+    std::string own = library_answer(c.inchi).second;
+    if (stored.find('$') != std::string::npos) stored.replace(stored.find('$'), 1, own);
+    if (stored == "=") stored = ethanol;
+    StoredKey key{stored.data(), stored.size()};
+    for (unsigned threads : {1u, 4u}) {
+      Verdict verdict = Verdict::kNone;
+      std::string difference = "untouched";
+      batch_check(&c.inchi, &key, 1, threads, &verdict, library_key, BatchPoll{}, c.rules,
+                  &difference);
+      EXPECT_STREQ(verdict_word(verdict), verdict_word(c.verdict)) << c.inchi << " " << stored;
+      // A failed derivation says why in the library's words: "no structure: ..."
+      if (c.difference == nullptr)
+        EXPECT_EQ(difference.rfind("no ", 0), 0u) << difference;
+      else
+        EXPECT_EQ(difference, c.difference) << c.inchi << " " << stored;
+    }
+  }
+}
+
+// The PIDs of the children of the calling thread.
+std::vector<pid_t> children_of_this_thread() {
+  std::ifstream in("/proc/self/task/" + std::to_string(gettid()) + "/children");
+  std::vector<pid_t> pids;
+  for (pid_t pid; in >> pid;) pids.push_back(pid);
+  return pids;
+}
+
+// What a poll that kills one worker saw: the workers when it killed one, and
+// whether a worker it had not seen has started since.
+struct Killer {
+  std::vector<pid_t> seen;
+  pid_t killed = 0;
+  bool replaced = false;
+};
+
+// Kills the first worker it finds, then watches for its replacement.
+bool kill_a_worker(void* context) {
+  Killer& k = *static_cast<Killer*>(context);
+  std::vector<pid_t> now = children_of_this_thread();
+  if (k.killed == 0 && !now.empty()) {
+    k.seen = now;
+    k.killed = now.front();
+    kill(k.killed, SIGKILL);
+  }
+  for (pid_t pid : now)
+    if (std::find(k.seen.begin(), k.seen.end(), pid) == k.seen.end()) k.replaced = true;
+  return true;
+}
+
+// A worker killed amid the batch costs no key: its thread gets a new one and
+// asks again. None is left behind, running or unreaped.
+TEST(BatchKeys, AKilledWorkerIsReplacedAndCostsNoKey) {
+  std::vector<std::string> inchis = reference_inchis("InChI=1/", 2000);
+  ASSERT_EQ(inchis.size(), 2000u);
+  std::vector<const char*> p;
+  for (const std::string& s : inchis) p.push_back(s.c_str());
+  KeyRules rules{true, Validation::kStructure};
+  std::vector<BatchKey> want(p.size()), keys(p.size());
+  ASSERT_TRUE(batch_keys(p.data(), p.size(), 1, want.data(), library_key, BatchPoll{}, rules));
+  Killer killer;
+  ASSERT_TRUE(batch_keys(p.data(), p.size(), 4, keys.data(), library_key,
+                         BatchPoll{kill_a_worker, &killer}, rules));
+  EXPECT_NE(killer.killed, 0);
+  EXPECT_TRUE(killer.replaced);
+  for (size_t i = 0; i < p.size(); ++i) {
+    ASSERT_EQ(keys[i].status, 0) << i;
+    ASSERT_STREQ(keys[i].key, want[i].key) << i;
+  }
+  EXPECT_TRUE(children_of_this_thread().empty());
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
 
 TEST(BatchThreads, NeverMoreThanTheChunksNorTheJobsCapNorFewerThanOne) {

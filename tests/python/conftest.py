@@ -17,5 +17,18 @@ def reference():
 
 
 @pytest.fixture(scope="session")
+def standard_keys(reference):
+    """Each reference InChI's standard key: a standard InChI's own; for a
+    non-standard one, the key the set holds for its structure's standard
+    InChI, its main layers before any fixed-H layer (KeyError if it held
+    none)."""
+    keys = dict(reference)
+    prefix = "InChI=1/"
+    return {inchi: keys["InChI=1S/" + inchi[len(prefix):].split("/f")[0]
+                        if inchi.startswith(prefix) else inchi]
+            for inchi, _ in reference}
+
+
+@pytest.fixture(scope="session")
 def source_dir():
     return SOURCE_DIR

@@ -1,9 +1,12 @@
 """inchikey and inchikeys: the reference keys, the items they take, threads,
-an interruption."""
+standard keys and validation, an interruption."""
 import math
 import os
+import pathlib
 import re
 import signal
+import subprocess
+import sys
 import threading
 import time
 
@@ -17,6 +20,49 @@ import molstamp
 def test_reference_keys(reference, threads):
     inchis = [inchi for inchi, _ in reference]
     assert molstamp.inchikeys(inchis, threads=threads) == [key for _, key in reference]
+
+
+# Each case: the rules, and the key each reference InChI gets under them:
+# every one passes validation, and with standard=True a non-standard InChI
+# gets the key of its structure's standard InChI.
+RULE_CASES = {
+    "standard": ({"standard": True}, True),
+    "syntax": ({"validate": "syntax"}, False),
+    "standard, structure": ({"standard": True, "validate": "structure"}, True),
+}
+
+
+# One thread waits for its worker's every reply: a fifth of the set will do.
+@pytest.mark.parametrize("threads, step", [(1, 5), (4, 1)])
+@pytest.mark.parametrize("case", RULE_CASES)
+def test_reference_keys_under_rules(reference, standard_keys, case, threads, step):
+    rules, standard = RULE_CASES[case]
+    inchis = [inchi for inchi, _ in reference[::step]]
+    assert sum(i.startswith("InChI=1/") for i in inchis) > 6000 // step
+    expected = [standard_keys[i] for i in inchis] if standard else [k for _, k in reference[::step]]
+    assert molstamp.inchikeys(inchis, threads=threads, **rules) == expected
+
+
+CAFFEINE = "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3"
+# Each case: a string the library keys as it stands, and the validations
+# that refuse it.
+VALIDATE_CASES = {
+    "InChI=1S/H2O_h1H2": {"syntax", "structure"},
+    "InChI=1S/CH4/h1H4/garbage": {"structure"},
+    "InChI=1S/C6H6/c1-2-3-4-5-6-1/h1-6H": {"structure"},
+    CAFFEINE: set(),
+}
+
+
+@pytest.mark.parametrize("threads", [1, 4])
+@pytest.mark.parametrize("validate", [None, "syntax", "structure"])
+def test_validate(validate, threads):
+    inchis = list(VALIDATE_CASES) * 50
+    plain = molstamp.inchikeys(inchis)
+    assert None not in plain
+    expected = [None if validate in VALIDATE_CASES[i] else k for i, k in zip(inchis, plain)]
+    assert molstamp.inchikeys(inchis, threads=threads, validate=validate) == expected
+    assert [molstamp.inchikey(i, validate=validate) for i in VALIDATE_CASES] == expected[:4]
 
 
 # Each case: the items, made of two reference pairs a and b, and the keys
@@ -63,15 +109,27 @@ def test_one_key_and_bad_arguments(reference):
         molstamp.inchikey(42)
     with pytest.raises(ValueError, match="threads"):
         molstamp.inchikeys([inchi], threads=-1)
+    for validate in ("Syntax", "full", "", True, 1):
+        with pytest.raises(ValueError, match="None, 'syntax' or 'structure'"):
+            molstamp.inchikeys([inchi], validate=validate)
+        with pytest.raises(ValueError, match="None, 'syntax' or 'structure'"):
+            molstamp.inchikey(inchi, validate=validate)
+    # The rules are keywords: a positional True would read as a thread count.
+    with pytest.raises(TypeError):
+        molstamp.inchikeys([inchi], 1, True)
 
 
-def test_python_threads_at_once(reference):
+def test_python_threads_at_once(reference, standard_keys):
     inchis, keys = [p[0] for p in reference[:3000]], [p[1] for p in reference[:3000]]
     results = [None] * 6
 
+    # Batches whose worker processes are forked while other batches run.
     def work(i):
-        if i % 2:
+        if i % 3 == 1:
             results[i] = molstamp.inchikeys(inchis, threads=2) == keys
+        elif i % 3 == 2:
+            results[i] = molstamp.inchikeys(inchis, threads=2, standard=True) == \
+                [standard_keys[x] for x in inchis]
         else:
             results[i] = set(molstamp.check(inchis, keys, threads=1)) == {"agree"}
 
@@ -111,11 +169,50 @@ def test_threads_started(reference, strings, threads, started):
     assert min(counts) == started
 
 
+def children():
+    """The processes this one started and has not reaped, running or not."""
+    return [pid for task in pathlib.Path("/proc/self/task").iterdir()
+            for pid in (task / "children").read_text().split()]
+
+
+def assert_no_child_left():
+    assert children() == []
+    try:
+        assert os.waitpid(-1, os.WNOHANG) == (0, 0)
+    except ChildProcessError:
+        pass
+
+
+def test_interpreter_usable_after_worker_processes(reference):
+    inchis = [p[0] for p in reference[:3000]]
+    python_threads = threading.active_count()
+    tasks = set(os.listdir("/proc/self/task"))
+    first = molstamp.inchikeys(inchis, threads=4, standard=True, validate="structure")
+    assert threading.active_count() == python_threads
+    # A thread an earlier test joined may still be on its way out.
+    assert set(os.listdir("/proc/self/task")) <= tasks
+    assert_no_child_left()
+    assert molstamp.check(inchis, first, threads=4, standard=True, validate="structure",
+                          details=True) == [("agree", "")] * len(inchis)
+    assert_no_child_left()
+    # Python's own children and threads, as before.
+    run = subprocess.run([sys.executable, "-c", "print(6 * 7)"], capture_output=True, text=True)
+    assert run.stdout == "42\n"
+    results = []
+    thread = threading.Thread(target=lambda: results.append(
+        molstamp.inchikeys(inchis[:100], standard=True, validate="structure")))
+    thread.start()
+    thread.join()
+    assert results == [first[:100]]
+
+
 # Each case: the call, over InChIs repeated to seconds of work, and threads.
 INTERRUPT_CASES = {
     "inchikeys, 1 thread": (lambda inchis: molstamp.inchikeys(inchis, threads=1)),
     "inchikeys, 2 threads": (lambda inchis: molstamp.inchikeys(inchis, threads=2)),
     "check, 2 threads": (lambda inchis: molstamp.check(inchis, (None,) * len(inchis), threads=2)),
+    "inchikeys, 2 threads and their workers": (
+        lambda inchis: molstamp.inchikeys(inchis, threads=2, validate="structure")),
 }
 
 
@@ -136,5 +233,6 @@ def test_interrupt_stops_the_batch(case, reference, source_dir):
     # would come at its end.
     assert sent and raised - sent[0] < 1.0
     assert len(os.listdir("/proc/self/task")) == tasks
+    assert_no_child_left()
     assert molstamp.inchikeys([p[0] for p in reference[:100]], threads=2) == \
         [p[1] for p in reference[:100]]

@@ -95,6 +95,19 @@ def test_python_dash_m(args, status, out, tmp_path):
     assert (run.returncode, run.stdout[:len(out)]) == (status, out)
 
 
+def test_library_version():
+    assert re.fullmatch(r"InChI library \d+(\.\d+)+( \(Debian \S+\))?", molstamp.library_version)
+    dpkg_query = shutil.which("dpkg-query")
+    if dpkg_query is None:
+        return
+    # The installed package, as the build found it: its release first.
+    debian = subprocess.run([dpkg_query, "-W", "-f=${Version}", "libinchi-dev"],
+                            capture_output=True, text=True).stdout
+    if debian:
+        release = re.match(r"(?:\d+:)?(\d+(?:\.\d+)*)", debian).group(1)
+        assert molstamp.library_version == f"InChI library {release} (Debian {debian})"
+
+
 # Each case: the command (TOOL: the built binary), whether it starts with
 # SIGPIPE ignored, and its status writing into a pipe without a reader.
 PIPE_CASES = {
