@@ -233,30 +233,3 @@ bool batch_check(const char* const* inchis, const StoredKey* stored, size_t n, u
   Job job{inchis, n, compute, rules, nullptr, stored, verdicts, differences};
   return run(job, threads, poll);
 }
-
-std::string failure_reason(int status, const KeyNote& note) {
-  switch (status) {
-    case kKeyNotValid:
-      return "invalid";
-    case kKeyNotDerived:
-    case kKeyWorkerLost:
-      return note.reason;
-    case kKeyEmptyInput:
-      return "empty input";
-    case kKeyWrongPrefix:
-      return "invalid prefix";
-    case kKeyOutOfMemory:
-      return "not enough memory to treat the string";
-    case kKeyFlagError:
-      return "detected error in flag character";
-    default:
-      return "unresolved program error";
-  }
-}
-
-std::string check_difference(Verdict v, int status, const KeyNote& note, const char* key,
-                             const char* stored, size_t n) {
-  if (v == Verdict::kDiffers) return key_difference(std::string_view(stored, n), key);
-  if (v == Verdict::kFailed) return failure_reason(status, note);
-  return "";
-}

@@ -70,17 +70,4 @@ bool batch_check(const char* const* inchis, const StoredKey* stored, size_t n, u
                  Verdict* verdicts, KeyFunction compute = library_key, BatchPoll poll = {},
                  const KeyRules& rules = KeyRules{}, std::string* differences = nullptr);
 
-// Why a key call gave no key, in check mode's words: "invalid" for a string
-// validation refused, the note's reason for a standard key not derived or a
-// worker lost, else the words of the log's warning for the library's status
-// ("unresolved program error" for any it does not name).
-std::string failure_reason(int status, const KeyNote& note);
-
-// Check mode's difference of a verdict: the parts of the computed key that
-// the stored one (n bytes, its "InChIKey=" prefix, if any, still there)
-// differs in, for kDiffers (key_difference); failure_reason for kFailed;
-// empty for the others.
-std::string check_difference(Verdict v, int status, const KeyNote& note, const char* key,
-                             const char* stored, size_t n);
-
 #endif

@@ -180,3 +180,10 @@ void end_check(Annotator& a, int64_t lines, bool complete, FILE* out) {
   if (lines == 0) write_report_header(a.format, out);
   if (a.pending.held && complete) settle_pending(a, "", 0, out);
 }
+
+std::string check_difference(Verdict v, int status, const KeyNote& note, const char* key,
+                             const char* stored, size_t n) {
+  if (v == Verdict::kDiffers) return key_difference(std::string_view(stored, n), key);
+  if (v == Verdict::kFailed) return failure_word(status, note);
+  return "";
+}

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "keys/annotator.h"
 
@@ -42,5 +43,13 @@ void settle_pending(Annotator& a, const char* stored, size_t n, FILE* out);
 // verdict when a read error may have taken it; the report of an empty input
 // is its header alone.
 void end_check(Annotator& a, int64_t lines, bool complete, FILE* out);
+
+// Check mode's difference of a verdict: the parts of the computed key that
+// the stored one (n bytes, its "InChIKey=" prefix, if any, still there)
+// differs in, for kDiffers (key_difference); for kFailed "invalid" when
+// validation refused the InChI, else why the key call failed (the words of
+// the log's warning); empty for the others.
+std::string check_difference(Verdict v, int status, const KeyNote& note, const char* key,
+                             const char* stored, size_t n);
 
 #endif
