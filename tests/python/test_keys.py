@@ -219,7 +219,7 @@ INTERRUPT_CASES = {
 @pytest.mark.parametrize("case", INTERRUPT_CASES)
 def test_interrupt_stops_the_batch(case, reference, source_dir):
     lines = tuple((source_dir / "bench/data/nci-5k.inchi").read_text().split())
-    inchis = lines * (2_000_000 // len(lines))
+    inchis = lines * (3_000_000 // len(lines))
     tasks = len(os.listdir("/proc/self/task"))
     sent = []
     timer = threading.Timer(0.3, lambda: (sent.append(time.monotonic()),
@@ -229,9 +229,10 @@ def test_interrupt_stops_the_batch(case, reference, source_dir):
         INTERRUPT_CASES[case](inchis)
     raised = time.monotonic()
     timer.join()
-    # The whole batch takes seconds; without the interruption the exception
-    # would come at its end.
-    assert sent and raised - sent[0] < 1.0
+    # The whole batch takes many seconds; without the interruption the
+    # exception would come at its end. The bound leaves room for a loaded
+    # machine: the workers stop within a string of the interruption.
+    assert sent and raised - sent[0] < 2.0
     assert len(os.listdir("/proc/self/task")) == tasks
     assert_no_child_left()
     assert molstamp.inchikeys([p[0] for p in reference[:100]], threads=2) == \
