@@ -49,6 +49,7 @@ class CMakeBuild(build_ext):
             "-DCMAKE_BUILD_TYPE=Release",
             "-DMOLSTAMP_TESTS=OFF",
             "-DMOLSTAMP_PYTHON=ON",
+            "-DMOLSTAMP_SQLITE=OFF",  # the module alone: the extension is not its part
             f"-DPython3_EXECUTABLE={sys.executable}",
         ]
         jobs = self.parallel or os.cpu_count() or 1

@@ -1,0 +1,196 @@
+// The SQLite extension: the tool's keys, validation and check verdicts as SQL
+// functions over the core library. Loaded with `.load molstamp` or
+// load_extension('molstamp'); SQLite then calls sqlite3_molstamp_init.
+#include <sqlite3ext.h>
+SQLITE_EXTENSION_INIT1
+
+#include <cstddef>
+#include <new>
+#include <string>
+
+#include "keys/annotator.h"
+#include "keys/check.h"
+#include "keys/key_rules.h"
+#include "keys/structure.h"
+#include "sys/version.h"
+
+namespace {
+
+// A text argument as the library reads it: its bytes with a NUL after them.
+struct Argument {
+  bool null = false;  // the argument is SQL NULL
+  std::string text;   // its bytes otherwise
+};
+
+// Reads argument v of function `name` into a: text and blobs are taken byte
+// for byte, NULL is noted. False, with the SQL error set, for a number or
+// when SQLite ran out of memory converting the value.
+bool read_argument(sqlite3_context* ctx, sqlite3_value* v, const char* name, Argument& a) {
+  int type = sqlite3_value_type(v);
+  if (type == SQLITE_NULL) {
+    a.null = true;
+    return true;
+  }
+  const void* bytes = nullptr;
+  if (type == SQLITE_TEXT) {
+    bytes = sqlite3_value_text(v);
+  } else if (type == SQLITE_BLOB) {
+    bytes = sqlite3_value_blob(v);
+  } else {
+    std::string message = std::string(name) + "() takes text or a blob, not " +
+                          (type == SQLITE_INTEGER ? "an integer" : "a real number");
+    sqlite3_result_error(ctx, message.c_str(), -1);
+    return false;
+  }
+  int n = sqlite3_value_bytes(v);
+  if (bytes == nullptr && n > 0) {  // SQLite's own conversion ran out of memory
+    sqlite3_result_error_nomem(ctx);
+    return false;
+  }
+  a.text.assign(static_cast<const char*>(bytes), static_cast<size_t>(n));
+  return true;
+}
+
+// Gives a key call's result: the key for status 0, SQL NULL for a key the
+// library refused, SQLite's out-of-memory error when the library ran out.
+void give_key(sqlite3_context* ctx, int status, const char* key) {
+  if (status == 0) {
+    sqlite3_result_text(ctx, key, -1, SQLITE_TRANSIENT);
+  } else if (status == kKeyOutOfMemory) {
+    sqlite3_result_error_nomem(ctx);
+  } else {
+    sqlite3_result_null(ctx);
+  }
+}
+
+// inchikey(inchi): the library's key, NULL when it gives none.
+void inchikey(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Argument inchi;
+  if (!read_argument(ctx, argv[0], "inchikey", inchi)) return;
+  if (inchi.null) return sqlite3_result_null(ctx);
+  char key[kKeyBufferBytes] = {};
+  give_key(ctx, library_key(inchi.text.c_str(), key), key);
+}
+
+// inchikey_standard(inchi): the standard key of its structure, as -s gives
+// it; structure calls run here, serialized with the process's others.
+void inchikey_standard(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Argument inchi;
+  if (!read_argument(ctx, argv[0], "inchikey_standard", inchi)) return;
+  if (inchi.null) return sqlite3_result_null(ctx);
+  KeyRules rules;
+  rules.standard = true;
+  KeyNote note;
+  char key[kKeyBufferBytes] = {};
+  give_key(ctx, rule_key(rules, nullptr, inchi.text.c_str(), key, note), key);
+}
+
+// inchi_valid(inchi [, level]): 1 when the InChI passes --validate at
+// level 'syntax' (the default) or 'structure', else 0.
+void inchi_valid(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  Argument inchi, level;
+  if (!read_argument(ctx, argv[0], "inchi_valid", inchi)) return;
+  if (argc > 1 && !read_argument(ctx, argv[1], "inchi_valid", level)) return;
+  bool structure = false;
+  if (argc > 1) {
+    if (!level.null && level.text == "structure") {
+      structure = true;
+    } else if (level.null || level.text != "syntax") {
+      return sqlite3_result_error(ctx, "inchi_valid(): the level is 'syntax' or 'structure'", -1);
+    }
+  }
+  if (inchi.null) return sqlite3_result_null(ctx);
+  bool valid;
+  if (structure) {
+    valid = inchi_fault(inchi.text.c_str()).empty();
+  } else {
+    int code = syntax_code(inchi.text.c_str());
+    valid = code == kStandardSyntax || code == kNonStandardSyntax;
+  }
+  sqlite3_result_int(ctx, valid ? 1 : 0);
+}
+
+// inchikey_verdict(inchi, stored): check mode's verdict on a candidate's
+// stored key ("InChIKey=" allowed); NULL for what is no candidate.
+void inchikey_verdict(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Argument inchi, stored;
+  if (!read_argument(ctx, argv[0], "inchikey_verdict", inchi)) return;
+  if (!read_argument(ctx, argv[1], "inchikey_verdict", stored)) return;
+  if (inchi.null || !is_candidate(inchi.text.c_str())) return sqlite3_result_null(ctx);
+  char key[kKeyBufferBytes] = {};
+  int status = library_key(inchi.text.c_str(), key);
+  if (status == kKeyOutOfMemory) return sqlite3_result_error_nomem(ctx);
+  const char* text = stored.text.data();
+  size_t n = stored.text.size();
+  strip_key_prefix(text, n);
+  sqlite3_result_text(ctx, verdict_word(judge(status == 0, key, text, n)), -1, SQLITE_STATIC);
+}
+
+// inchikey_difference(stored, computed): the report's difference column for
+// two keys; NULL when either is NULL.
+void inchikey_difference(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  Argument stored, computed;
+  if (!read_argument(ctx, argv[0], "inchikey_difference", stored)) return;
+  if (!read_argument(ctx, argv[1], "inchikey_difference", computed)) return;
+  if (stored.null || computed.null) return sqlite3_result_null(ctx);
+  std::string difference = key_difference(stored.text, computed.text);
+  sqlite3_result_text(ctx, difference.c_str(), -1, SQLITE_TRANSIENT);
+}
+
+// molstamp_version(): "molstamp <version>, <the library's provenance>".
+void version(sqlite3_context* ctx, int, sqlite3_value**) {
+  std::string text = std::string("molstamp ") + molstamp_version() + ", " + library_provenance();
+  sqlite3_result_text(ctx, text.c_str(), -1, SQLITE_TRANSIENT);
+}
+
+using Function = void (*)(sqlite3_context*, int, sqlite3_value**);
+
+// Runs a function so that no exception reaches SQLite: running out of
+// memory is SQLite's out-of-memory error, anything else an SQL error.
+template <Function f>
+void guarded(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  try {
+    f(ctx, argc, argv);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(ctx);
+  } catch (...) {
+    sqlite3_result_error(ctx, "molstamp: unexpected internal error", -1);
+  }
+}
+
+// A function's SQL name, its argument count and its body.
+struct Registration {
+  const char* name;
+  int arguments;
+  Function body;
+};
+
+constexpr Registration kFunctions[] = {
+    {"inchikey", 1, guarded<inchikey>},
+    {"inchikey_standard", 1, guarded<inchikey_standard>},
+    {"inchi_valid", 1, guarded<inchi_valid>},
+    {"inchi_valid", 2, guarded<inchi_valid>},
+    {"inchikey_verdict", 2, guarded<inchikey_verdict>},
+    {"inchikey_difference", 2, guarded<inchikey_difference>},
+    {"molstamp_version", 0, guarded<version>},
+};
+
+}  // namespace
+
+// The entry point SQLite derives from the file's name: registers the
+// functions on db, deterministic and innocuous so that indexes and generated
+// columns may use them.
+extern "C" __attribute__((visibility("default"))) int sqlite3_molstamp_init(
+    sqlite3* db, char** error, const sqlite3_api_routines* api) {
+  SQLITE_EXTENSION_INIT2(api);
+  const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+  for (const Registration& r : kFunctions) {
+    int rc =
+        sqlite3_create_function(db, r.name, r.arguments, flags, nullptr, r.body, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+      if (error != nullptr) *error = sqlite3_mprintf("molstamp: cannot register %s()", r.name);
+      return rc;
+    }
+  }
+  return SQLITE_OK;
+}

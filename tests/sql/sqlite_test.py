@@ -1,0 +1,228 @@
+#!/usr/bin/python3
+"""The SQLite extension in Python's sqlite3 and in the sqlite3 shell, against
+the crosscheck set's keys and the tool's own words.
+
+    sqlite_test.py EXTENSION CROSSCHECK_TSV_GZ MOLSTAMP_BINARY
+"""
+import gzip
+import re
+import sqlite3
+import subprocess
+import sys
+import threading
+
+extension, reference, tool = sys.argv[1:4]
+failures = []
+
+
+def expect(what, got, wanted):
+    if got != wanted:
+        failures.append(f"{what}: got {got!r}, wanted {wanted!r}")
+
+
+with gzip.open(reference, "rt", encoding="utf-8") as f:
+    rows = [line.rstrip("\n").split("\t") for line in f.readlines()[3:]]
+key_of = dict(rows)
+
+db = sqlite3.connect(":memory:")
+db.enable_load_extension(True)
+db.load_extension(extension)
+db.enable_load_extension(False)
+
+
+def one(sql, *args):
+    return db.execute(sql, args).fetchone()[0]
+
+
+def error(sql, *args):
+    try:
+        db.execute(sql, args).fetchall()
+    except sqlite3.Error as e:
+        return str(e)
+    return None
+
+
+# Every key of the set, through inchikey; and as blobs.
+db.execute("CREATE TABLE ref(inchi TEXT, key TEXT)")
+db.executemany("INSERT INTO ref VALUES (?, ?)", rows)
+expect("rows", one("SELECT count(*) FROM ref"), len(rows))
+expect("keys that differ", one("SELECT count(*) FROM ref WHERE inchikey(inchi) IS NOT key"), 0)
+expect("blob keys that differ",
+       one("SELECT count(*) FROM ref WHERE inchikey(CAST(inchi AS BLOB)) IS NOT key"), 0)
+
+# -s: a non-standard InChI's key is that of its structure's standard InChI
+# (the main layers before /f, under InChI=1S/); a standard one keeps its own.
+derived = []
+for inchi, _ in rows:
+    if inchi.startswith("InChI=1/"):
+        standard = re.sub(r"/f.*", "", "InChI=1S/" + inchi[len("InChI=1/"):])
+        derived.append((inchi, key_of[standard]))
+expect("non-standard InChIs", len(derived) > 6000, True)
+db.execute("CREATE TABLE derived(inchi TEXT, key TEXT)")
+db.executemany("INSERT INTO derived VALUES (?, ?)", derived)
+expect("standard keys that differ",
+       one("SELECT count(*) FROM derived WHERE inchikey_standard(inchi) IS NOT key"), 0)
+expect("standard InChIs under inchikey_standard",
+       one("SELECT count(*) FROM ref WHERE inchi LIKE 'InChI=1S/%' "
+           "AND inchikey_standard(inchi) IS NOT key"), 0)
+
+# Two connections on two threads at once: the structure calls are serialized.
+halves = [derived[0::2][:300], derived[1::2][:300]]
+wrong = [None, None]
+
+
+def derive(i):
+    c = sqlite3.connect(":memory:")
+    c.enable_load_extension(True)
+    c.load_extension(extension)
+    wrong[i] = sum(c.execute("SELECT inchikey_standard(?)", (inchi,)).fetchone()[0] != key
+                   for inchi, key in halves[i])
+
+
+threads = [threading.Thread(target=derive, args=(i,)) for i in range(2)]
+for t in threads:
+    t.start()
+for t in threads:
+    t.join()
+expect("standard keys that differ on two threads", wrong, [0, 0])
+
+# NULL, what the library refuses, blobs with a NUL after the InChI, numbers.
+standard_inchi, standard_key = next(r for r in rows if r[0].startswith("InChI=1S/"))
+other_key = next(k for i, k in rows if k != standard_key)
+non_standard = derived[0][0]
+for sql, args, wanted in [
+    ("SELECT inchikey(NULL)", (), None),
+    ("SELECT inchikey_standard(NULL)", (), None),
+    ("SELECT inchi_valid(NULL)", (), None),
+    ("SELECT inchikey('InChI=1S/')", (), None),
+    ("SELECT inchikey('')", (), None),
+    ("SELECT inchikey('CCO')", (), None),
+    ("SELECT inchikey_standard('InChI=1/')", (), None),
+    ("SELECT inchikey(?)", (standard_inchi.encode() + b"\0trailing",), standard_key),
+    ("SELECT inchikey(?)", (standard_inchi + "\0trailing",), standard_key),
+    ("SELECT inchikey_standard(?)", (non_standard.encode(),), derived[0][1]),
+]:
+    expect(f"{sql} {args!r}", one(sql, *args), wanted)
+for sql in ["SELECT inchikey(42)", "SELECT inchikey(4.2)", "SELECT inchikey_standard(1)",
+            "SELECT inchi_valid(1)", "SELECT inchi_valid('InChI=1S/CH4/h1H4', 1)",
+            "SELECT inchikey_verdict(1, 'x')", "SELECT inchikey_verdict('InChI=1S/CH4/h1H4', 2)",
+            "SELECT inchikey_difference(1.5, 'x')"]:
+    expect(sql, "takes text or a blob" in (error(sql) or ""), True)
+
+# inchi_valid at both levels.
+caffeine = "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3"
+for inchi, syntax, structure in [
+    ("InChI=1S/H2O_h1H2", 0, 0),
+    ("InChI=1S/CH4/h1H4/garbage", 1, 0),
+    (caffeine, 1, 1),
+    (non_standard, 1, 1),
+    ("CCO", 0, 0),
+]:
+    expect(f"inchi_valid({inchi})", one("SELECT inchi_valid(?)", inchi), syntax)
+    expect(f"inchi_valid({inchi}, 'syntax')", one("SELECT inchi_valid(?, 'syntax')", inchi),
+           syntax)
+    expect(f"inchi_valid({inchi}, 'structure')",
+           one("SELECT inchi_valid(?, 'structure')", inchi), structure)
+for level in ["bogus", "", None]:
+    expect(f"inchi_valid level {level!r}",
+           "'syntax' or 'structure'" in (error("SELECT inchi_valid(?, ?)", caffeine, level) or ""),
+           True)
+
+# Check mode's verdicts.
+for inchi, stored, wanted in [
+    (standard_inchi, standard_key, "agree"),
+    (standard_inchi, "InChIKey=" + standard_key, "agree"),
+    (standard_inchi.encode(), standard_key.encode(), "agree"),
+    (standard_inchi, other_key, "differs"),
+    (standard_inchi, "InChIKey=" + other_key, "differs"),
+    (standard_inchi, standard_key[:26], "differs"),
+    (standard_inchi, None, "missing"),
+    (standard_inchi, "", "missing"),
+    (standard_inchi, "InChIKey=", "missing"),
+    ("InChI=1S/", standard_key, "failed"),
+    ("InChI=1S/", None, "failed"),
+    ("InChIgarbage", standard_key, "failed"),
+    (None, standard_key, None),
+    ("CCO", standard_key, None),
+    ("", standard_key, None),
+]:
+    expect(f"verdict {inchi!r} {stored!r}",
+           one("SELECT inchikey_verdict(?, ?)", inchi, stored), wanted)
+
+# The difference column: a model of the key's parts on pairs of the set's keys.
+parts = [("skeleton", 0, 14), ("layers", 15, 23), ("standard", 23, 24), ("version", 24, 25),
+         ("protonation", 26, 27)]
+
+
+def model(a, b):
+    return ",".join(name for name, i, j in parts if a[i:j] != b[i:j])
+
+
+by_skeleton = {}
+for _, key in rows:
+    by_skeleton.setdefault(key[:14], set()).add(key)
+pairs = [(standard_key, standard_key), (standard_key, other_key)]
+pairs += [(d[1], key_of[d[0]]) for d in derived[:50]]  # standard against non-standard
+pairs += [tuple(sorted(keys)[:2]) for keys in by_skeleton.values() if len(keys) > 1][:50]
+pairs += [(a, b) for (_, a), (_, b) in zip(rows[:50], rows[1:51])]
+expect("kinds of differences", len({model(a, b) for a, b in pairs}) >= 4, True)
+for stored, computed in pairs:
+    expect(f"difference {stored} {computed}",
+           one("SELECT inchikey_difference(?, ?)", stored, computed), model(stored, computed))
+for stored, computed, wanted in [
+    ("InChIKey=" + standard_key, standard_key, ""),
+    ("not a key", standard_key, "malformed"),
+    (standard_key[:26], standard_key, "malformed"),
+    (None, standard_key, None),
+    (standard_key, None, None),
+]:
+    expect(f"difference {stored!r} {computed!r}",
+           one("SELECT inchikey_difference(?, ?)", stored, computed), wanted)
+
+# A stored generated column and an index on the key: both need the functions
+# to be deterministic; the index is the one the lookup uses.
+db.execute("CREATE TABLE mol(inchi TEXT, key TEXT GENERATED ALWAYS AS (inchikey(inchi)) STORED)")
+db.execute("INSERT INTO mol(inchi) SELECT inchi FROM ref WHERE rowid % 10 = 0")
+db.execute("INSERT INTO mol(inchi) VALUES ('not an InChI')")
+expect("generated keys that differ",
+       one("SELECT count(*) FROM mol JOIN ref USING (inchi) WHERE mol.key IS NOT ref.key"), 0)
+expect("generated key of a non-InChI", one("SELECT key FROM mol WHERE inchi = 'not an InChI'"),
+       None)
+db.execute("CREATE INDEX mol_key ON mol(inchikey(inchi))")
+plan = " ".join(str(r) for r in db.execute(
+    "EXPLAIN QUERY PLAN SELECT inchi FROM mol WHERE inchikey(inchi) = ?", (standard_key,)))
+expect("lookup uses the index", "mol_key" in plan, True)
+target_inchi, target_key = rows[99]  # rowid 100
+expect("lookup by key", one("SELECT inchi FROM mol WHERE inchikey(inchi) = ?", target_key),
+       target_inchi)
+
+# The version: the tool's, and the library's provenance, as --version says them.
+tool_version = subprocess.run([tool, "--version"], capture_output=True, text=True,
+                              check=True).stdout.splitlines()
+expect("version", one("SELECT molstamp_version()"), ", ".join(tool_version[:2]))
+expect("version form",
+       bool(re.fullmatch(r"molstamp \d+\.\d+\.\d+, InChI library.*", one("SELECT molstamp_version()"))),
+       True)
+
+# The sqlite3 shell: .load, keys, a verdict, an index, the error of a number.
+sample = rows[::500]
+script = f".load {extension}\n.bail on\nCREATE TABLE t(inchi TEXT, key TEXT);\n"
+script += "".join("INSERT INTO t VALUES ('{}', '{}');\n".format(i.replace("'", "''"), k)
+                  for i, k in sample)
+script += ("CREATE INDEX t_key ON t(inchikey(inchi));\n"
+           "SELECT count(*) FROM t WHERE inchikey(inchi) IS NOT key;\n"
+           "SELECT count(*) FROM t WHERE inchikey_verdict(inchi, 'InChIKey=' || key) = 'agree';\n"
+           "SELECT inchi_valid('InChI=1S/CH4/h1H4/garbage', 'structure');\n"
+           "SELECT molstamp_version();\n"
+           "SELECT inchikey(7);\n")
+shell = subprocess.run(["sqlite3", ":memory:"], input=script, capture_output=True, text=True)
+expect("shell output", shell.stdout.splitlines(),
+       ["0", str(len(sample)), "0", one("SELECT molstamp_version()")])
+expect("shell error", "inchikey() takes text or a blob, not an integer" in shell.stderr, True)
+expect("shell status", shell.returncode != 0, True)
+
+if failures:
+    print("\n".join(failures[:40]), file=sys.stderr)
+    sys.exit(1)
+print(f"sqlite: {len(rows)} keys, {len(derived)} standard keys, verdicts, differences, "
+      "validation, a generated column and an index, in Python and the shell")
