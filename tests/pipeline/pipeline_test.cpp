@@ -362,7 +362,7 @@ std::string qa_mix(const std::map<std::string, std::string>& keys, size_t bytes,
 TEST(Parallel, KeyRulesWriteTheSameBytes) {
   std::map<std::string, std::string> keys = reference_keys();
   ASSERT_GT(keys.size(), 13000u);
-  std::string text = qa_mix(keys, 1'300'000, 23);
+  std::string text = qa_mix(keys, 600'000, 23);
   struct Case {
     const char* name;
     KeyRules rules;
@@ -383,10 +383,10 @@ TEST(Parallel, KeyRulesWriteTheSameBytes) {
     f.difference = c.difference;
     RoadRun serial = run_road(text, f, 1);
     // Not a vacuous run: keys given and refused, and derived under -s.
-    EXPECT_GT(serial.counts.failed, 500);
-    EXPECT_GT(c.check ? serial.counts.agree + serial.counts.differ : serial.counts.added, 3000);
+    EXPECT_GT(serial.counts.failed, 300);
+    EXPECT_GT(c.check ? serial.counts.agree + serial.counts.differ : serial.counts.added, 2000);
     EXPECT_EQ(serial.counts.derived > 1000, c.rules.standard);
-    EXPECT_GT(serial.lines, 10000);
+    EXPECT_GT(serial.lines, 5000);
     for (unsigned jobs : {2u, 4u}) {
       SCOPED_TRACE(jobs);
       RoadRun parallel = run_road(text, f, jobs);
