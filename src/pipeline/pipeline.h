@@ -20,10 +20,10 @@
 // its own, forked before any thread starts and ended after all have joined;
 // a worker process that ends under a key call stops the run after the lines
 // before it, with road's annotator's worker_lost set and its note's reason
-// saying how the process ended. read_error gets the reader's ReadError. When wait_fd (in's
-// descriptor, or -1) has nothing to read, what was read before is pushed out. False, with nothing
-// read, when fewer than two workers can be started (under an address-space limit, say): the caller
-// goes serial.
+// saying how the process ended. read_error gets the reader's ReadError. When
+// wait_fd (in's descriptor, or -1) has nothing to read, what was read before
+// is pushed out. False, with nothing read, when fewer than two workers can
+// be started (under an address-space limit, say): the caller goes serial.
 bool annotate_parallel(FILE* in, int wait_fd, Road& road, Format format, unsigned workers,
                        ReadError& read_error);
 

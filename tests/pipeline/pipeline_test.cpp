@@ -362,7 +362,7 @@ std::string qa_mix(const std::map<std::string, std::string>& keys, size_t bytes,
 TEST(Parallel, KeyRulesWriteTheSameBytes) {
   std::map<std::string, std::string> keys = reference_keys();
   ASSERT_GT(keys.size(), 13000u);
-  std::string text = qa_mix(keys, 1'300'000, 23);
+  std::string text = qa_mix(keys, 600'000, 23);
   struct Case {
     const char* name;
     KeyRules rules;
@@ -383,10 +383,10 @@ TEST(Parallel, KeyRulesWriteTheSameBytes) {
     f.difference = c.difference;
     RoadRun serial = run_road(text, f, 1);
     // Not a vacuous run: keys given and refused, and derived under -s.
-    EXPECT_GT(serial.counts.failed, 500);
-    EXPECT_GT(c.check ? serial.counts.agree + serial.counts.differ : serial.counts.added, 3000);
+    EXPECT_GT(serial.counts.failed, 300);
+    EXPECT_GT(c.check ? serial.counts.agree + serial.counts.differ : serial.counts.added, 2000);
     EXPECT_EQ(serial.counts.derived > 1000, c.rules.standard);
-    EXPECT_GT(serial.lines, 10000);
+    EXPECT_GT(serial.lines, 5000);
     for (unsigned jobs : {2u, 4u}) {
       SCOPED_TRACE(jobs);
       RoadRun parallel = run_road(text, f, jobs);
@@ -410,14 +410,17 @@ std::vector<pid_t> children() {
     if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
     FILE* f = std::fopen(stat.c_str(), "r");
     if (f == nullptr) continue;
-    int pid = 0, parent = 0;
-    char state = 0;
-    // pid (comm) state ppid: the command name may hold spaces, not ')'.
-    char comm[256];
-    if (std::fscanf(f, "%d (%255[^)]) %c %d", &pid, comm, &state, &parent) == 4 &&
-        parent == getpid())
-      pids.push_back(pid);
+    char text[1024];
+    size_t n = std::fread(text, 1, sizeof text - 1, f);
     std::fclose(f);
+    text[n] = '\0';
+    // "pid (command) state ppid ...": the command may hold spaces and ')'.
+    const char* after = std::strrchr(text, ')');
+    char state = 0;
+    int parent = 0;
+    if (after != nullptr && std::sscanf(after + 1, " %c %d", &state, &parent) == 2 &&
+        parent == getpid())
+      pids.push_back(std::atoi(text));
   }
   closedir(proc);
   return pids;
@@ -465,7 +468,7 @@ TEST(Parallel, KilledWorkerProcessesStopTheRun) {
   ASSERT_LT(r.lines, kLines);
   std::string expected;
   for (int64_t i = 0; i < r.lines; ++i) expected += line_output[i % non_standard.size()];
-  EXPECT_TRUE(r.out == expected);
+  EXPECT_TRUE(r.out == expected) << r.out.size() << " bytes, not " << expected.size();
   EXPECT_EQ(r.log, "");
   EXPECT_EQ(r.counts.added, r.lines);
   EXPECT_EQ(r.counts.derived, r.lines);
