@@ -32,6 +32,12 @@ namespace {
 // annotates it straight into the output, so that the line is not held twice.
 constexpr size_t kLongBlockBytes = 4 * kBlockBytes;
 
+// Blocks of lines that may need structure calls (some hundred microseconds a
+// line, not a few): small enough that every worker gets blocks of its own on
+// a file of a few thousand lines, large enough that a block's lock is taken
+// once per hundred lines or so.
+constexpr size_t kStructureBlockBytes = size_t{1} << 14;
+
 // The string stream's write (fopencookie): appends all size bytes of buf to
 // the string (the cookie, which the caller owns); returns size, or -1 when
 // memory runs out (errno as the allocator left it).
@@ -57,6 +63,7 @@ ReadError read_all(Pipeline& p, FILE* in, int wait_fd) {
   // Lines the road took before (a header read for its column names).
   sp.lines = p.road.lines;
   sp.bytes = p.road.end;
+  if (needs_structure(p.road.annotator->format.rules)) sp.block_bytes = kStructureBlockBytes;
   for (uint64_t sequence = 0;; ++sequence) {
     Slot& slot = p.slot(sequence);
     {
