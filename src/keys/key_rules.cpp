@@ -6,6 +6,16 @@
 #include "keys/annotator.h"
 #include "keys/structure.h"
 
+namespace {
+
+// The longest text given to the structure calls. Real InChIs are some
+// kilobytes at most (the library takes structures under 1024 atoms), and the
+// structure parser's time grows much faster than a text's length: a 30 MB
+// line would hold a run for hours.
+constexpr size_t kLongestStructureText = size_t{1} << 20;
+
+}  // namespace
+
 int rule_key(const KeyRules& rules, StructureService* service, const char* inchi, char* key,
              KeyNote& note) {
   note.derived = false;
@@ -19,6 +29,10 @@ int rule_key(const KeyRules& rules, StructureService* service, const char* inchi
   }
   bool derive = rules.standard && is_non_standard_inchi(inchi);
   if (rules.validate != Validation::kStructure && !derive) return library_key(inchi, key);
+  if (std::strlen(inchi) > kLongestStructureText) {
+    note.reason = "too long for a structure (over 1 MiB)";
+    return rules.validate == Validation::kStructure ? kKeyNotValid : kKeyNotDerived;
+  }
   StructureResult structure =
       service != nullptr ? structure_call(*service, inchi) : standard_inchi_of(inchi);
   if (structure.status == kWorkerLost) {
