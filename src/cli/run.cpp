@@ -11,9 +11,11 @@
 #include <new>
 
 #include "cli/options.h"
+#include "io/codec/encoder.h"
 #include "io/files.h"
 #include "keys/line_step.h"
 #include "keys/structure.h"
+#include "keys/structure_service.h"
 #include "pipeline/pipeline.h"
 #include "pipeline/road.h"
 #include "sys/exit_status.h"
@@ -33,7 +35,8 @@ struct RunState {
   Road road;
   ReadError read_error = kReadOk;
   std::time_t start = 0;
-  char* header = nullptr;  // line 1, read to find named columns, not yet on the road
+  StructureService structures;  // the serial run's worker process, started at its first call
+  char* header = nullptr;       // line 1, read to find named columns, not yet on the road
   uint32_t header_length = 0;
   uint64_t header_end = 0;
 };
@@ -162,6 +165,24 @@ ExitStatus check_stdout(ExitStatus status) {
 }
 
 // Annotates the open files, in parallel when asked for and possible.
+// Takes line 1, read for its column names, along the road, through an own
+// compressor when the output has one; false when the run must stop.
+bool travel_first(RunState& s) {
+  Road first = s.road;
+  if (s.files.out.format != Format::kPlain)
+    first.out = open_encoder(s.road.raw, s.files.out.format, &first.encoder);
+  if (first.out == nullptr) {
+    s.annotator.out_of_memory = true;
+    return false;
+  }
+  bool going = travel(first, s.header, s.header_length, s.header_end);
+  if (first.out != s.road.out) fclose(first.out);
+  s.road.lines = first.lines;
+  s.road.end = first.end;
+  s.road.stopped = first.stopped;
+  return going;
+}
+
 void annotate(RunState& s) {
   Files& f = s.files;
   const Options& o = s.options;
@@ -174,8 +195,12 @@ void annotate(RunState& s) {
       Road{&s.annotator, line_step(o.format), f.out.file, f.out.encoder, f.out.raw, &s.progress};
   fprintf(f.log, "Processing '%s'...\n", o.input_name);
   s.start = std::time(nullptr);
-  // Line 1, read for its column names, goes first.
-  if (s.header != nullptr && !travel(s.road, s.header, s.header_length, s.header_end)) {
+  // The serial run's structure calls run in a worker process too, so that
+  // an InChI the library goes down on fails alone, as with -j N.
+  if (needs_structure(o.format.rules)) s.annotator.service = &s.structures;
+  // Line 1, read for its column names, goes first, in a member or frame of
+  // its own when the output is compressed: the pipeline's blocks follow it.
+  if (s.header != nullptr && !travel_first(s)) {
     s.read_error = kReadOk;
     return;
   }
@@ -214,6 +239,7 @@ ExitStatus run(int argc, char** argv) {
       s.files);
   if (status == ExitStatus::kDone) {
     annotate(s);
+    stop_structure_service(s.structures);
     status = finish(s);
   }
   return s.files.console == stdout ? check_stdout(status) : status;

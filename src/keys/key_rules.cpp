@@ -39,6 +39,12 @@ int rule_key(const KeyRules& rules, StructureService* service, const char* inchi
     note.reason = structure.message;
     return kKeyWorkerLost;
   }
+  // The library went down on this very text, in a process of its own: the
+  // text gets no key, and the run goes on with a new worker.
+  if (structure.status == kWorkerCrashed) {
+    note.reason = structure.message;
+    return rules.validate == Validation::kStructure ? kKeyNotValid : kKeyNotDerived;
+  }
   if (rules.validate == Validation::kStructure) {
     note.reason = structure_fault(inchi, structure);
     if (!note.reason.empty()) return kKeyNotValid;

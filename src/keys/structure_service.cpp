@@ -2,7 +2,10 @@
 // library rebuilt a structure), the standard InChI, a NUL and the message.
 #include "keys/structure_service.h"
 
+#include <csignal>
+#include <cstring>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -53,8 +56,13 @@ StructureResult structure_call(StructureService& s, const char* inchi) {
   std::string reply, error;
   if (call_worker(s.worker, inchi, status, reply, error)) return structure_reply(status, reply);
   StructureResult lost;
-  lost.status = kWorkerLost;
-  lost.message = error;
+  int sig = s.worker.end_signal;
+  bool crashed =
+      sig == SIGSEGV || sig == SIGABRT || sig == SIGBUS || sig == SIGFPE || sig == SIGILL;
+  lost.status = crashed ? kWorkerCrashed : kWorkerLost;
+  // The same words at every -j: neither the process nor the signal, which
+  // hangs on what the worker's library did before.
+  lost.message = crashed ? "the InChI library crashed on it" : error;
   return lost;
 }
 

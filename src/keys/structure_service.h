@@ -13,6 +13,11 @@
 // replied; the message says how it ended.
 constexpr int kWorkerLost = 100;
 
+// The status of a structure call whose worker process the library brought
+// down on this InChI (a fault signal: SIGSEGV, SIGABRT, SIGBUS, SIGFPE,
+// SIGILL): a failed call, the message says how; the next call starts another.
+constexpr int kWorkerCrashed = 101;
+
 // One thread's way to the structure calls: its worker process when one runs,
 // else the process's serialized calls. One thread at a time uses it.
 struct StructureService {

@@ -102,6 +102,7 @@ void reap(WorkerProcess& w, int grace_ms) {
     ++waited;
   }
   w.ended = reaped ? describe_end(status) : "ended, reaped by another wait";
+  w.end_signal = reaped && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   if (w.requests >= 0) close(w.requests);
   if (w.replies >= 0) close(w.replies);
   w.requests = w.replies = -1;
@@ -137,28 +138,26 @@ void child_signals() {
 }
 
 // The child's descriptors: its request and reply ends moved to 3 or above,
-// /dev/null as standard input and output (a pipe the parent writes to must
-// reach its reader's end when the parent closes it), standard error kept
-// unless it was one of the pipes, and nothing else: another worker's
-// request pipe held here would never close. Sets in and out.
+// /dev/null as standard input, output and error (a pipe the parent writes to
+// must reach its reader's end when the parent closes it, and what a library
+// that goes down says there would land in the run's log at no fixed place:
+// the parent reports how the child ended), and nothing else: another
+// worker's request pipe held here would never close. Sets in and out.
 void child_descriptors(const int (&request_pipe)[2], const int (&reply_pipe)[2], int& in,
                        int& out) {
   in = fcntl(request_pipe[0], F_DUPFD, 3);
   out = fcntl(reply_pipe[1], F_DUPFD, 3);
   if (in < 0 || out < 0) _exit(4);
-  bool error_was_pipe = false;
-  for (int fd : {request_pipe[0], request_pipe[1], reply_pipe[0], reply_pipe[1]}) {
-    if (fd == 2) error_was_pipe = true;
-    close(fd);
-  }
+  for (int fd : {request_pipe[0], request_pipe[1], reply_pipe[0], reply_pipe[1]}) close(fd);
   int null = open("/dev/null", O_RDWR);
   if (null >= 0) {
     dup2(null, 0);
     dup2(null, 1);
-    if (error_was_pipe) dup2(null, 2);
+    dup2(null, 2);
   } else {
     close(0);
     close(1);
+    close(2);
   }
   unsigned low = static_cast<unsigned>(in < out ? in : out);
   unsigned high = static_cast<unsigned>(in < out ? out : in);

@@ -36,6 +36,7 @@ struct WorkerProcess {
   int replies = -1;   // the parent's end of the reply pipe
   // How the last child ended: "exited with status 0", "killed by signal 9 (SIGKILL)".
   std::string ended;
+  int end_signal = 0;  // the signal that ended the last child, 0 when none did
 };
 
 // True while w has a child that has not been seen to end.
@@ -45,9 +46,9 @@ bool worker_running(const WorkerProcess& w);
 // closes, then exits with status 0. The child runs only C++ code (never the
 // interpreter of a host such as Python), with SIGINT and SIGPIPE ignored,
 // no other handler than the defaults, no signal blocked, /dev/null as its
-// standard input and output, and no descriptor of the parent but standard
-// error. False, with nothing left open and error saying why (pipe or fork
-// refused), when it cannot start: the caller then does the work itself.
+// standard input, output and error, and no descriptor of the parent. False, with nothing left open
+// and error saying why (pipe or fork refused), when it cannot start: the caller then does the work
+// itself.
 bool start_worker(WorkerProcess& w, const WorkerServer& server, std::string& error,
                   ForkFunction fork_call = fork);
 

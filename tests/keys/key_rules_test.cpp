@@ -50,3 +50,43 @@ TEST(KeyRules, TextTooLongForAStructureIsRefusedAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// A short InChI the library goes down on (a SIGSEGV or SIGABRT in its
+// structure parser) fails alone, in the worker process that went down with
+// it, with the same words whatever that worker did before; the next string
+// gets a new worker.
+TEST(KeyRules, AnInChITheLibraryGoesDownOnFailsAlone) {
+  KeyRules standard, structure;
+  standard.standard = true;
+  structure.validate = Validation::kStructure;
+  StructureService service;
+  const std::string crashed = "the InChI library crashed on it";
+  struct Case {
+    const KeyRules& rules;
+    const char* inchi;
+    int status;
+    std::string reason;
+  };
+  const Case cases[] = {
+      {standard, "InChI=1/CH4.", kKeyNotDerived, crashed},
+      {standard, "InChI=1/C6H6/c1-2-4-6-5-3-1/h1-6H", 0, ""},
+      {structure, "InChI=1S/C2H6.2", kKeyNotValid, crashed},
+      {standard, "InChI=1/4C10H15N.2", kKeyNotDerived, crashed},
+      {standard, "InChI=1/C6H6/c1-2-4-6-5-3-1/h1-6H", 0, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.inchi);
+    char key[kKeyBufferBytes] = {};
+    KeyNote note;
+    EXPECT_EQ(rule_key(c.rules, &service, c.inchi, key, note), c.status);
+    EXPECT_EQ(note.reason, c.reason);
+    if (c.status == 0) {
+      EXPECT_STREQ(key, "UHOVQNZJYSORNB-UHFFFAOYSA-N");
+    }
+  }
+  stop_structure_service(service);
+}
+
+}  // namespace
