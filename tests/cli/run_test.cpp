@@ -783,6 +783,18 @@ TEST(Run, ColumnsByTheirHeadersNames) {
       EXPECT_EQ(read_file(dir / "out.txt"), want_output);
     }
   }
+  // A compressed output of -j: the header, read first, stays first.
+  for (const char* jobs : {"-j1", "-j2"}) {
+    SCOPED_TRACE(jobs);
+    Scratch dir;
+    std::string rows = tsv;
+    for (int i = 0; i < 3000; ++i) rows += std::to_string(i) + "\t" + kBenzene + "\tx\n";
+    write_file(dir / "in.tsv", rows);
+    ASSERT_EQ(dir.run({"-H", "-t", "2", "in.tsv", "want.txt"}).status, 0);
+    ASSERT_EQ(dir.run({jobs, "-H", "-t", "standard_inchi", "in.tsv", "out.gz"}).status, 0);
+    shell(dir, "gzip -dc out.gz > got.txt");
+    EXPECT_EQ(read_file(dir / "got.txt"), read_file(dir / "want.txt"));
+  }
   const std::vector<std::vector<std::string>> unknown = {
       {"-H", "-t", "inchi", "in.tsv", "kept.txt"},
       {"-j2", "-c", "-H", "-t", "standard_inchi", "-k", "key", "in.tsv", "kept.txt"},
