@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "keys/batch.h"
+#include "reference_set.h"
 #include "sys/worker_process.h"
 
 namespace {
@@ -86,41 +87,19 @@ TEST(StandardKeys, ThroughTheStructureOnlyWhenNonStandard) {
   EXPECT_STREQ(key, "");
 }
 
-// The reference set's InChI strings and their keys (RDKit's, see
-// tests/data/README.md).
-std::map<std::string, std::string> reference_set() {
-  std::map<std::string, std::string> keys;
-  std::string command = "gzip -dc " MOLSTAMP_SOURCE_DIR "/tests/data/crosscheck.tsv.gz";
-  FILE* in = popen(command.c_str(), "r");
-  if (in == nullptr) return keys;
-  std::string line;
-  for (int c; (c = std::fgetc(in)) != EOF;) {
-    if (c != '\n') {
-      line += static_cast<char>(c);
-      continue;
-    }
-    size_t tab = line.find('\t');
-    if (line[0] != '#' && tab != std::string::npos)
-      keys[line.substr(0, tab)] = line.substr(tab + 1);
-    line.clear();
-  }
-  pclose(in);
-  return keys;
-}
-
 // The set pairs each InChI with its own key, a non-standard key for a
 // non-standard InChI. Its standard InChI of the same structure is the
 // non-standard string's main layers, before the fixed-H layer (/f), under
 // "InChI=1S/"; the standard key of the non-standard string must be that
 // InChI's key, which RDKit computed apart from this library.
 TEST(StandardKeys, NonStandardInChIsOfTheReferenceSet) {
-  std::map<std::string, std::string> keys = reference_set();
+  std::map<std::string, std::string> keys = reference_keys();
   ASSERT_GT(keys.size(), 13000u);
   size_t non_standard = 0;
   for (const auto& [inchi, own_key] : keys) {
     if (!is_non_standard_inchi(inchi)) continue;
     ++non_standard;
-    std::string paired = "InChI=1S/" + inchi.substr(8, inchi.find("/f") - 8);
+    std::string paired = paired_standard(inchi);
     auto standard = keys.find(paired);
     ASSERT_NE(standard, keys.end()) << "no standard InChI of " << inchi;
     StructureResult derived = standard_inchi_of(inchi.c_str());
@@ -139,13 +118,13 @@ TEST(StandardKeys, NonStandardInChIsOfTheReferenceSet) {
 // Two threads on the library's structure calls at once: without the lock
 // one would be refused as busy.
 TEST(StandardKeys, ThreadsShareTheStructureCallsThroughTheLock) {
-  std::map<std::string, std::string> keys = reference_set();
+  std::map<std::string, std::string> keys = reference_keys();
   std::vector<std::string> inchis;
   std::vector<std::string> want;
   for (const auto& [inchi, own_key] : keys) {
     if (!is_non_standard_inchi(inchi) || inchis.size() == 600) continue;
     inchis.push_back(inchi);
-    want.push_back(keys["InChI=1S/" + inchi.substr(8, inchi.find("/f") - 8)]);
+    want.push_back(keys[paired_standard(inchi)]);
   }
   ASSERT_EQ(inchis.size(), 600u);
   std::vector<const char*> p;
