@@ -13,21 +13,35 @@
 
 namespace {
 
+// A compressing stream over a sink in memory, as the run's output over its file.
+struct MemorySink {
+  char* bytes = nullptr;
+  size_t size = 0;  // what the sink holds, once flushed
+  FILE* sink = open_memstream(&bytes, &size);
+  Encoder* encoder = nullptr;
+  FILE* stream = nullptr;
+
+  explicit MemorySink(Format format) { stream = open_encoder(sink, format, &encoder); }
+  ~MemorySink() { std::free(bytes); }
+
+  // What the sink holds now.
+  std::string held() {
+    fflush(sink);
+    return std::string(bytes, size);
+  }
+};
+
 // Compresses bytes through a stream, as the serial run writes its output.
 std::string encode(Format format, const std::string& bytes) {
-  char* text = nullptr;
-  size_t size = 0;
-  FILE* sink = open_memstream(&text, &size);
-  FILE* f = open_encoder(sink, format);
+  MemorySink m(format);
+  FILE* f = m.stream;
   EXPECT_NE(f, nullptr);
   // Odd-sized writes: the encoder sees stdio's flushes, not our pieces.
   for (size_t i = 0; i < bytes.size(); i += 7777)
     fwrite(bytes.data() + i, 1, std::min<size_t>(7777, bytes.size() - i), f);
   EXPECT_EQ(fclose(f), 0);
-  EXPECT_EQ(fclose(sink), 0);
-  std::string result(text, size);
-  std::free(text);
-  return result;
+  EXPECT_EQ(fclose(m.sink), 0);
+  return std::string(m.bytes, m.size);
 }
 
 // Every output format and the command that decompresses it.
@@ -78,25 +92,19 @@ TEST(Encoder, FlushedStreamHoldsAllGivenSoFar) {
   std::string first = sample_text(700'001), second = sample_text(5000);
   for (const Unpacker& u : kUnpackers) {
     SCOPED_TRACE(u.command);
-    char* bytes = nullptr;
-    size_t size = 0;
-    FILE* sink = open_memstream(&bytes, &size);
-    Encoder* e = nullptr;
-    FILE* f = open_encoder(sink, u.format, &e);
+    MemorySink m(u.format);
+    FILE* f = m.stream;
     ASSERT_NE(f, nullptr);
     fwrite(first.data(), 1, first.size(), f);
     ASSERT_EQ(fflush(f), 0);
-    ASSERT_TRUE(flush_encoder(e));
-    ASSERT_EQ(fflush(sink), 0);
-    std::string flushed(bytes, size);
-    ASSERT_TRUE(flush_encoder(e));
-    ASSERT_EQ(fflush(sink), 0);
-    EXPECT_EQ(size, flushed.size());
+    ASSERT_TRUE(flush_encoder(m.encoder));
+    std::string flushed = m.held();
+    ASSERT_TRUE(flush_encoder(m.encoder));
+    EXPECT_EQ(m.held().size(), flushed.size());
     fwrite(second.data(), 1, second.size(), f);
     ASSERT_EQ(fclose(f), 0);
-    ASSERT_EQ(fclose(sink), 0);
-    std::string whole(bytes, size);
-    std::free(bytes);
+    ASSERT_EQ(fclose(m.sink), 0);
+    std::string whole(m.bytes, m.size);
     EXPECT_TRUE(decode(flushed, 0).bytes == first);
     EXPECT_TRUE(filter(u.command, whole) == first + second);
     EXPECT_TRUE(decode(whole, 0).bytes == first + second);
@@ -110,26 +118,21 @@ TEST(Encoder, StreamWritesNothingBeforeItsFirstBytes) {
   std::string text = sample_text(200'000);
   for (const Unpacker& u : kUnpackers) {
     SCOPED_TRACE(u.command);
-    char* bytes = nullptr;
-    size_t size = 0;
-    FILE* sink = open_memstream(&bytes, &size);
-    Encoder* e = nullptr;
-    FILE* f = open_encoder(sink, u.format, &e);
+    MemorySink m(u.format);
+    FILE* f = m.stream;
     ASSERT_NE(f, nullptr);
     ASSERT_EQ(fflush(f), 0);
-    ASSERT_TRUE(flush_encoder(e));
-    ASSERT_EQ(fflush(sink), 0);
-    EXPECT_EQ(size, 0u);
+    ASSERT_TRUE(flush_encoder(m.encoder));
+    EXPECT_EQ(m.held().size(), 0u);
     Encoder* blocks = new_encoder(u.format);
     ASSERT_NE(blocks, nullptr);
     std::string packed;
     ASSERT_TRUE(encode_block(blocks, text.data(), text.size(), packed));
     free_encoder(blocks);
-    fwrite(packed.data(), 1, packed.size(), sink);
+    fwrite(packed.data(), 1, packed.size(), m.sink);
     ASSERT_EQ(fclose(f), 0);
-    ASSERT_EQ(fclose(sink), 0);
-    std::string whole(bytes, size);
-    std::free(bytes);
+    ASSERT_EQ(fclose(m.sink), 0);
+    std::string whole(m.bytes, m.size);
     EXPECT_TRUE(filter(u.command, whole) == text);
     EXPECT_TRUE(decode(whole, 0).bytes == text);
   }
