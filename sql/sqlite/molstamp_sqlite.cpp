@@ -8,11 +8,7 @@ SQLITE_EXTENSION_INIT1
 #include <new>
 #include <string>
 
-#include "keys/annotator.h"
-#include "keys/check.h"
-#include "keys/key_rules.h"
-#include "keys/structure.h"
-#include "sys/version.h"
+#include "keys/sql_functions.h"
 
 namespace {
 
@@ -51,15 +47,18 @@ bool read_argument(sqlite3_context* ctx, sqlite3_value* v, const char* name, Arg
   return true;
 }
 
-// Gives a key call's result: the key for status 0, SQL NULL for a key the
-// library refused, SQLite's out-of-memory error when the library ran out.
-void give_key(sqlite3_context* ctx, int status, const char* key) {
-  if (status == 0) {
-    sqlite3_result_text(ctx, key, -1, SQLITE_TRANSIENT);
-  } else if (status == kKeyOutOfMemory) {
-    sqlite3_result_error_nomem(ctx);
-  } else {
-    sqlite3_result_null(ctx);
+// Gives a function's result to SQLite.
+void give(sqlite3_context* ctx, const SqlResult& r) {
+  switch (r.outcome) {
+    case SqlOutcome::kText:
+      return sqlite3_result_text(ctx, r.text.data(), static_cast<int>(r.text.size()),
+                                 SQLITE_TRANSIENT);
+    case SqlOutcome::kTruth:
+      return sqlite3_result_int(ctx, r.truth ? 1 : 0);
+    case SqlOutcome::kNull:
+      return sqlite3_result_null(ctx);
+    case SqlOutcome::kOutOfMemory:
+      return sqlite3_result_error_nomem(ctx);
   }
 }
 
@@ -68,8 +67,7 @@ void inchikey(sqlite3_context* ctx, int, sqlite3_value** argv) {
   Argument inchi;
   if (!read_argument(ctx, argv[0], "inchikey", inchi)) return;
   if (inchi.null) return sqlite3_result_null(ctx);
-  char key[kKeyBufferBytes] = {};
-  give_key(ctx, library_key(inchi.text.c_str(), key), key);
+  give(ctx, sql_inchikey(inchi.text.c_str()));
 }
 
 // inchikey_standard(inchi): the standard key of its structure, as -s gives
@@ -78,11 +76,7 @@ void inchikey_standard(sqlite3_context* ctx, int, sqlite3_value** argv) {
   Argument inchi;
   if (!read_argument(ctx, argv[0], "inchikey_standard", inchi)) return;
   if (inchi.null) return sqlite3_result_null(ctx);
-  KeyRules rules;
-  rules.standard = true;
-  KeyNote note;
-  char key[kKeyBufferBytes] = {};
-  give_key(ctx, rule_key(rules, nullptr, inchi.text.c_str(), key, note), key);
+  give(ctx, sql_inchikey_standard(inchi.text.c_str()));
 }
 
 // inchi_valid(inchi [, level]): 1 when the InChI passes --validate at
@@ -91,23 +85,12 @@ void inchi_valid(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   Argument inchi, level;
   if (!read_argument(ctx, argv[0], "inchi_valid", inchi)) return;
   if (argc > 1 && !read_argument(ctx, argv[1], "inchi_valid", level)) return;
-  bool structure = false;
-  if (argc > 1) {
-    if (!level.null && level.text == "structure") {
-      structure = true;
-    } else if (level.null || level.text != "syntax") {
-      return sqlite3_result_error(ctx, "inchi_valid(): the level is 'syntax' or 'structure'", -1);
-    }
+  Validation validation = Validation::kSyntax;
+  if (argc > 1 && (level.null || !sql_validation_level(level.text, validation))) {
+    return sqlite3_result_error(ctx, "inchi_valid(): the level is 'syntax' or 'structure'", -1);
   }
   if (inchi.null) return sqlite3_result_null(ctx);
-  bool valid;
-  if (structure) {
-    valid = inchi_fault(inchi.text.c_str()).empty();
-  } else {
-    int code = syntax_code(inchi.text.c_str());
-    valid = code == kStandardSyntax || code == kNonStandardSyntax;
-  }
-  sqlite3_result_int(ctx, valid ? 1 : 0);
+  give(ctx, sql_inchi_valid(inchi.text.c_str(), validation));
 }
 
 // inchikey_verdict(inchi, stored): check mode's verdict on a candidate's
@@ -116,14 +99,9 @@ void inchikey_verdict(sqlite3_context* ctx, int, sqlite3_value** argv) {
   Argument inchi, stored;
   if (!read_argument(ctx, argv[0], "inchikey_verdict", inchi)) return;
   if (!read_argument(ctx, argv[1], "inchikey_verdict", stored)) return;
-  if (inchi.null || !is_candidate(inchi.text.c_str())) return sqlite3_result_null(ctx);
-  char key[kKeyBufferBytes] = {};
-  int status = library_key(inchi.text.c_str(), key);
-  if (status == kKeyOutOfMemory) return sqlite3_result_error_nomem(ctx);
-  const char* text = stored.text.data();
-  size_t n = stored.text.size();
-  strip_key_prefix(text, n);
-  sqlite3_result_text(ctx, verdict_word(judge(status == 0, key, text, n)), -1, SQLITE_STATIC);
+  if (inchi.null) return sqlite3_result_null(ctx);
+  give(ctx, sql_inchikey_verdict(inchi.text.c_str(), stored.null ? nullptr : stored.text.data(),
+                                 stored.text.size()));
 }
 
 // inchikey_difference(stored, computed): the report's difference column for
@@ -133,15 +111,11 @@ void inchikey_difference(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (!read_argument(ctx, argv[0], "inchikey_difference", stored)) return;
   if (!read_argument(ctx, argv[1], "inchikey_difference", computed)) return;
   if (stored.null || computed.null) return sqlite3_result_null(ctx);
-  std::string difference = key_difference(stored.text, computed.text);
-  sqlite3_result_text(ctx, difference.c_str(), -1, SQLITE_TRANSIENT);
+  give(ctx, sql_inchikey_difference(stored.text, computed.text));
 }
 
 // molstamp_version(): "molstamp <version>, <the library's provenance>".
-void version(sqlite3_context* ctx, int, sqlite3_value**) {
-  std::string text = std::string("molstamp ") + molstamp_version() + ", " + library_provenance();
-  sqlite3_result_text(ctx, text.c_str(), -1, SQLITE_TRANSIENT);
-}
+void version(sqlite3_context* ctx, int, sqlite3_value**) { give(ctx, sql_version()); }
 
 using Function = void (*)(sqlite3_context*, int, sqlite3_value**);
 
