@@ -21,4 +21,19 @@ if command -v groff > /dev/null; then
   warnings=$(groff -man -Tutf8 -ww -z "$work/root/usr/share/man/man1/molstamp.1" 2>&1)
   test -z "$warnings" || { echo "$warnings" >&2; exit 1; }
 fi
+# The PostgreSQL extension's package, when the build made one: its three
+# parts where the server looks, and what it needs.
+pg_deb=$(ls "$work"/postgresql-*-molstamp_*_amd64.deb 2> /dev/null || true)
+if [ -n "$pg_deb" ]; then
+  major=$(basename "$pg_deb" | sed 's/^postgresql-\([0-9]*\)-.*/\1/')
+  depends=$(dpkg-deb --field "$pg_deb" Depends)
+  for dependency in "postgresql-$major" libinchi1; do grep -q "$dependency" <<< "$depends"; done
+  files=$(dpkg-deb --contents "$pg_deb" | awk '{print $6}')
+  for part in "lib/postgresql/$major/lib/molstamp.so" \
+      "share/postgresql/$major/extension/molstamp.control" \
+      "share/postgresql/$major/extension/molstamp--"; do
+    grep -q "^\./usr/$part" <<< "$files" || { echo "$part is not in $pg_deb" >&2; exit 1; }
+  done
+  echo "package: $(basename "$pg_deb") holds the extension"
+fi
 echo "package: $(basename "$deb") installs and runs"
