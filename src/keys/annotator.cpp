@@ -113,6 +113,16 @@ void add_counts(Counts& to, const Counts& from) {
 }
 
 int library_key(const char* inchi, char* key) {
+  // The key call holds about six copies of a long text at once, and one of
+  // its allocations goes unchecked: where the room runs out at that one, it
+  // writes through a null pointer. Asking for the room first makes that its
+  // own out-of-memory status. Short texts need no asking.
+  size_t bytes = std::strlen(inchi);
+  if (bytes >= kKeyRoomCheckBytes) {
+    void* volatile room = std::malloc(kKeyRoomFactor * bytes);  // volatile: kept by the optimiser
+    if (room == nullptr) return kKeyOutOfMemory;
+    std::free(room);
+  }
   // This release can also produce hash extensions; we ask for none, but it
   // still wants somewhere to write them.
   char extra1[65];

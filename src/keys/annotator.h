@@ -14,6 +14,11 @@
 // The key buffer a key call writes into: the key, with room to spare.
 constexpr size_t kKeyBufferBytes = 256;
 
+// Texts from this length on are keyed only when kKeyRoomFactor times their
+// length can be allocated; else the key call's status is kKeyOutOfMemory.
+constexpr size_t kKeyRoomCheckBytes = size_t{1} << 20;
+constexpr size_t kKeyRoomFactor = 7;
+
 // Computes the key of a NUL-terminated InChI into key (kKeyBufferBytes);
 // returns the library's status, 0 on success.
 using KeyFunction = int (*)(const char* inchi, char* key);
