@@ -22,6 +22,7 @@ extern "C" {
 }
 
 #include <cstring>
+#include <new>
 
 #include "keys/sql_functions.h"
 
@@ -36,7 +37,7 @@ namespace {
 struct Reply {
   SqlOutcome outcome = SqlOutcome::kNull;
   bool truth = false;
-  text* value = nullptr;  // palloc'd, for kText
+  text* value = nullptr;  // palloc'd, for kText and kError's message
 };
 
 // The Reply of a result: its text copied into the function's memory context,
@@ -45,7 +46,7 @@ Reply reply(const SqlResult& r) noexcept {
   Reply out;
   out.outcome = r.outcome;
   out.truth = r.truth;
-  if (r.outcome != SqlOutcome::kText) return out;
+  if (r.outcome != SqlOutcome::kText && r.outcome != SqlOutcome::kError) return out;
   size_t bytes = VARHDRSZ + r.text.size();
   out.value = static_cast<text*>(palloc_extended(bytes, MCXT_ALLOC_NO_OOM));
   if (out.value == nullptr) {
@@ -69,8 +70,34 @@ char* argument(FunctionCallInfo fcinfo, int i, size_t* n = nullptr) {
   return s;
 }
 
+// Ends a call site's worker process when its memory context goes: the query
+// ended, well or in error.
+void end_service(void* service) {
+  auto* s = static_cast<StructureService*>(service);
+  stop_structure_service(*s);
+  s->~StructureService();
+}
+
+// The worker process for the structure calls of this call site of the
+// function in this backend (flinfo's fn_extra), made on its first call and
+// ended with the query; its process starts at the first structure call.
+StructureService& service_of(FunctionCallInfo fcinfo) {
+  FmgrInfo* f = fcinfo->flinfo;
+  if (f->fn_extra == nullptr) {
+    void* room = MemoryContextAlloc(f->fn_mcxt, sizeof(StructureService));
+    auto* callback = static_cast<MemoryContextCallback*>(
+        MemoryContextAlloc(f->fn_mcxt, sizeof(MemoryContextCallback)));
+    auto* s = new (room) StructureService;  // allocates nothing: no exception
+    callback->func = end_service;
+    callback->arg = s;
+    MemoryContextRegisterResetCallback(f->fn_mcxt, callback);
+    f->fn_extra = s;
+  }
+  return *static_cast<StructureService*>(f->fn_extra);
+}
+
 // Returns a Reply as the function's Datum; the out-of-memory outcome is
-// PostgreSQL's own out-of-memory error.
+// PostgreSQL's own out-of-memory error, and kError an error with its text.
 Datum give(FunctionCallInfo fcinfo, const Reply& r) {
   switch (r.outcome) {
     case SqlOutcome::kText:
@@ -82,6 +109,8 @@ Datum give(FunctionCallInfo fcinfo, const Reply& r) {
     case SqlOutcome::kOutOfMemory:
       ereport(ERROR, (errcode(ERRCODE_OUT_OF_MEMORY), errmsg("out of memory"),
                       errdetail("The InChI library or molstamp could not allocate memory.")));
+    case SqlOutcome::kError:
+      ereport(ERROR, (errcode(ERRCODE_SYSTEM_ERROR), errmsg("%s", text_to_cstring(r.value))));
   }
   PG_RETURN_NULL();
 }
@@ -114,7 +143,7 @@ Datum molstamp_inchikey(PG_FUNCTION_ARGS) {
 // inchikey_standard(inchi): the key -s gives (strict).
 Datum molstamp_inchikey_standard(PG_FUNCTION_ARGS) {
   char* inchi = argument(fcinfo, 0);
-  Reply r = reply(sql_inchikey_standard(inchi));
+  Reply r = reply(sql_inchikey_standard(service_of(fcinfo), inchi));
   return give(fcinfo, r);
 }
 
@@ -131,7 +160,7 @@ Datum molstamp_inchi_valid(PG_FUNCTION_ARGS) {
                errmsg("inchi_valid(): the level is 'syntax' or 'structure', not \"%s\"", name)));
     }
   }
-  Reply r = reply(sql_inchi_valid(inchi, level));
+  Reply r = reply(sql_inchi_valid(service_of(fcinfo), inchi, level));
   return give(fcinfo, r);
 }
 

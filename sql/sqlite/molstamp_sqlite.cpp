@@ -59,6 +59,8 @@ void give(sqlite3_context* ctx, const SqlResult& r) {
       return sqlite3_result_null(ctx);
     case SqlOutcome::kOutOfMemory:
       return sqlite3_result_error_nomem(ctx);
+    case SqlOutcome::kError:
+      return sqlite3_result_error(ctx, r.text.c_str(), -1);
   }
 }
 
@@ -70,13 +72,20 @@ void inchikey(sqlite3_context* ctx, int, sqlite3_value** argv) {
   give(ctx, sql_inchikey(inchi.text.c_str()));
 }
 
+// The structure calls' worker process of a function on a connection: its
+// registration's user data, used by one statement at a time (the
+// connection's), ended when the connection closes.
+StructureService& service_of(sqlite3_context* ctx) {
+  return *static_cast<StructureService*>(sqlite3_user_data(ctx));
+}
+
 // inchikey_standard(inchi): the standard key of its structure, as -s gives
-// it; structure calls run here, serialized with the process's others.
+// it; the structure call runs in a worker process.
 void inchikey_standard(sqlite3_context* ctx, int, sqlite3_value** argv) {
   Argument inchi;
   if (!read_argument(ctx, argv[0], "inchikey_standard", inchi)) return;
   if (inchi.null) return sqlite3_result_null(ctx);
-  give(ctx, sql_inchikey_standard(inchi.text.c_str()));
+  give(ctx, sql_inchikey_standard(service_of(ctx), inchi.text.c_str()));
 }
 
 // inchi_valid(inchi [, level]): 1 when the InChI passes --validate at
@@ -90,7 +99,7 @@ void inchi_valid(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
     return sqlite3_result_error(ctx, "inchi_valid(): the level is 'syntax' or 'structure'", -1);
   }
   if (inchi.null) return sqlite3_result_null(ctx);
-  give(ctx, sql_inchi_valid(inchi.text.c_str(), validation));
+  give(ctx, sql_inchi_valid(service_of(ctx), inchi.text.c_str(), validation));
 }
 
 // inchikey_verdict(inchi, stored): check mode's verdict on a candidate's
@@ -132,22 +141,32 @@ void guarded(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   }
 }
 
-// A function's SQL name, its argument count and its body.
+// A function's SQL name, its argument count, its body, and whether it may
+// make structure calls (and so has a StructureService as its user data).
 struct Registration {
   const char* name;
   int arguments;
   Function body;
+  bool structure;
 };
 
 constexpr Registration kFunctions[] = {
-    {"inchikey", 1, guarded<inchikey>},
-    {"inchikey_standard", 1, guarded<inchikey_standard>},
-    {"inchi_valid", 1, guarded<inchi_valid>},
-    {"inchi_valid", 2, guarded<inchi_valid>},
-    {"inchikey_verdict", 2, guarded<inchikey_verdict>},
-    {"inchikey_difference", 2, guarded<inchikey_difference>},
-    {"molstamp_version", 0, guarded<version>},
+    {"inchikey", 1, guarded<inchikey>, false},
+    {"inchikey_standard", 1, guarded<inchikey_standard>, true},
+    {"inchi_valid", 1, guarded<inchi_valid>, true},
+    {"inchi_valid", 2, guarded<inchi_valid>, true},
+    {"inchikey_verdict", 2, guarded<inchikey_verdict>, false},
+    {"inchikey_difference", 2, guarded<inchikey_difference>, false},
+    {"molstamp_version", 0, guarded<version>, false},
 };
+
+// Ends a function's worker process when SQLite lets go of it: the
+// connection closes, or the function is registered again.
+void end_service(void* service) {
+  auto* s = static_cast<StructureService*>(service);
+  stop_structure_service(*s);
+  delete s;
+}
 
 }  // namespace
 
@@ -159,8 +178,14 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_molstamp_init(
   SQLITE_EXTENSION_INIT2(api);
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
   for (const Registration& r : kFunctions) {
-    int rc =
-        sqlite3_create_function(db, r.name, r.arguments, flags, nullptr, r.body, nullptr, nullptr);
+    StructureService* service = nullptr;
+    if (r.structure) {
+      service = new (std::nothrow) StructureService;  // its worker starts at its first call
+      if (service == nullptr) return SQLITE_NOMEM;
+    }
+    // SQLite calls end_service itself when the registration fails.
+    int rc = sqlite3_create_function_v2(db, r.name, r.arguments, flags, service, r.body, nullptr,
+                                        nullptr, service != nullptr ? end_service : nullptr);
     if (rc != SQLITE_OK) {
       if (error != nullptr) *error = sqlite3_mprintf("molstamp: cannot register %s()", r.name);
       return rc;

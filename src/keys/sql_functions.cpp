@@ -30,6 +30,15 @@ SqlResult key_result(int status, const char* key) {
   return SqlResult{};
 }
 
+// The error of a structure call whose worker process ended other than by the
+// library's fault (killed, say): not an answer about the InChI.
+SqlResult worker_lost(const KeyNote& note) {
+  SqlResult r;
+  r.outcome = SqlOutcome::kError;
+  r.text = "a worker process for structure calls ended (" + note.reason + ")";
+  return r;
+}
+
 // Runs a body so that running out of memory anywhere in it, in the library
 // or in our own strings, is the out-of-memory outcome and nothing escapes.
 template <typename Body>
@@ -51,13 +60,14 @@ SqlResult sql_inchikey(const char* inchi) noexcept {
   });
 }
 
-SqlResult sql_inchikey_standard(const char* inchi) noexcept {
+SqlResult sql_inchikey_standard(StructureService& service, const char* inchi) noexcept {
   return guarded([&] {
     KeyRules rules;
     rules.standard = true;
     KeyNote note;
     char key[kKeyBufferBytes] = {};
-    int status = rule_key(rules, nullptr, inchi, key, note);
+    int status = rule_key(rules, &service, inchi, key, note);
+    if (status == kKeyWorkerLost) return worker_lost(note);
     return key_result(status, key);
   });
 }
@@ -73,16 +83,19 @@ bool sql_validation_level(std::string_view name, Validation& level) noexcept {
   return true;
 }
 
-SqlResult sql_inchi_valid(const char* inchi, Validation level) noexcept {
+SqlResult sql_inchi_valid(StructureService& service, const char* inchi, Validation level) noexcept {
   return guarded([&] {
+    // The key rules validate before they key: the key a valid InChI gets, or
+    // fails to get, does not matter here.
+    KeyRules rules;
+    rules.validate = level;
+    KeyNote note;
+    char key[kKeyBufferBytes] = {};
+    int status = rule_key(rules, &service, inchi, key, note);
+    if (status == kKeyWorkerLost) return worker_lost(note);
     SqlResult r;
     r.outcome = SqlOutcome::kTruth;
-    if (level == Validation::kStructure) {
-      r.truth = inchi_fault(inchi).empty();
-    } else {
-      int code = syntax_code(inchi);
-      r.truth = code == kStandardSyntax || code == kNonStandardSyntax;
-    }
+    r.truth = status != kKeyNotValid;
     return r;
   });
 }

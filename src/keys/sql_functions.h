@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "keys/key_rules.h"
+#include "keys/structure_service.h"
 
 // What a function gives back to the database.
 enum class SqlOutcome : unsigned char {
@@ -17,30 +18,35 @@ enum class SqlOutcome : unsigned char {
   kTruth,        // truth holds the value
   kNull,         // SQL NULL
   kOutOfMemory,  // the database's own out-of-memory error
+  kError,        // an SQL error whose message text holds
 };
 
 // A function's result.
 struct SqlResult {
   SqlOutcome outcome = SqlOutcome::kNull;
   bool truth = false;  // for kTruth
-  std::string text;    // for kText
+  std::string text;    // for kText, and kError's message
 };
 
 // inchikey(inchi) of a NUL-terminated argument: the library's key, NULL when
 // it gives none.
 SqlResult sql_inchikey(const char* inchi) noexcept;
 
-// inchikey_standard(inchi): the key -s gives, its structure call in this
-// process, serialized with the process's others.
-SqlResult sql_inchikey_standard(const char* inchi) noexcept;
+// inchikey_standard(inchi): the key -s gives. Its structure call runs in
+// service's worker process, so that an InChI on which the library corrupts
+// its memory or goes down takes only that process with it (the call then
+// fails, and the next starts another); an error when the worker ended for
+// another reason.
+SqlResult sql_inchikey_standard(StructureService& service, const char* inchi) noexcept;
 
 // The level named by inchi_valid's second argument, "syntax" or
 // "structure", into level; false for any other text.
 bool sql_validation_level(std::string_view name, Validation& level) noexcept;
 
 // inchi_valid(inchi, level): whether --validate at that level (kSyntax or
-// kStructure) passes the InChI.
-SqlResult sql_inchi_valid(const char* inchi, Validation level) noexcept;
+// kStructure) passes the InChI; a structure call runs as in
+// sql_inchikey_standard.
+SqlResult sql_inchi_valid(StructureService& service, const char* inchi, Validation level) noexcept;
 
 // inchikey_verdict(inchi, stored): check mode's verdict word on a stored key
 // of n bytes ("InChIKey=" allowed; null stored is missing); NULL for what is

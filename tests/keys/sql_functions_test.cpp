@@ -23,6 +23,8 @@ std::string shown(const SqlResult& r) {
       return "null";
     case SqlOutcome::kOutOfMemory:
       return "out of memory";
+    case SqlOutcome::kError:
+      return "error:" + r.text;
   }
   return "?";
 }
@@ -41,16 +43,18 @@ TEST(SqlFunctions, KeysAreTheLibrarysOrNull) {
 }
 
 TEST(SqlFunctions, StandardKeysOfTheReferenceSet) {
+  StructureService service;
   int checked = 0;
   for (const auto& [inchi, key] : reference_keys()) {
     if (inchi.rfind("InChI=1/", 0) != 0 || checked == 40) continue;
-    EXPECT_EQ(shown(sql_inchikey_standard(inchi.c_str())),
+    EXPECT_EQ(shown(sql_inchikey_standard(service, inchi.c_str())),
               "text:" + reference_keys().at(paired_standard(inchi)))
         << inchi;
     ++checked;
   }
   EXPECT_EQ(checked, 40);
-  EXPECT_EQ(shown(sql_inchikey_standard("InChI=1/")), "null");
+  EXPECT_EQ(shown(sql_inchikey_standard(service, "InChI=1/")), "null");
+  stop_structure_service(service);
 }
 
 TEST(SqlFunctions, Levels) {
@@ -71,6 +75,7 @@ TEST(SqlFunctions, Levels) {
 }
 
 TEST(SqlFunctions, Validity) {
+  StructureService service;
   struct Case {
     const char* inchi;
     const char* syntax;
@@ -82,9 +87,11 @@ TEST(SqlFunctions, Validity) {
       {"", "false", "false"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(shown(sql_inchi_valid(c.inchi, Validation::kSyntax)), c.syntax) << c.inchi;
-    EXPECT_EQ(shown(sql_inchi_valid(c.inchi, Validation::kStructure)), c.structure) << c.inchi;
+    EXPECT_EQ(shown(sql_inchi_valid(service, c.inchi, Validation::kSyntax)), c.syntax) << c.inchi;
+    EXPECT_EQ(shown(sql_inchi_valid(service, c.inchi, Validation::kStructure)), c.structure)
+        << c.inchi;
   }
+  stop_structure_service(service);
 }
 
 TEST(SqlFunctions, Verdicts) {

@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 
+from corrupting import CORRUPTING
 from pg import literal, new_database
 
 state, reference, tool = sys.argv[1:4]
@@ -108,6 +109,37 @@ for level in ["'bogus'", "''"]:
     e = db.error(f"SELECT inchi_valid({literal(caffeine)}, {level})")
     expect(f"level {level}", (e.sqlstate, "'syntax' or 'structure'" in e.message) if e else None,
            ("22023", True))
+
+# inchi_valid against the tool's --validate on the set's InChIs with damaged
+# ones among them: the same InChIs refused at each level.
+damaged = []
+for n, (inchi, _) in enumerate(rows[::3]):
+    if n % 5 == 1:
+        inchi = inchi[: len(inchi) // 2]
+    elif n % 5 == 2:
+        inchi = inchi.replace("/c", "/x", 1)
+    elif n % 5 == 3:
+        inchi = inchi.replace("/h", "/h99", 1)  # on one of these the library wrote out of bounds
+    elif n % 5 == 4:
+        inchi = inchi.replace("/", "_", 2).replace("_", "/", 1)
+    damaged.append(inchi)
+damaged += CORRUPTING * 3
+with tempfile.TemporaryDirectory() as scratch:
+    lines = os.path.join(scratch, "inchis.txt")
+    with open(lines, "w", encoding="utf-8") as f:
+        f.writelines(inchi + "\n" for inchi in damaged)
+    db.rows(f"CREATE TABLE damaged(line serial, inchi text);\n"
+            f"\\copy damaged(inchi) FROM '{lines}'\n")
+    for level in ["syntax", "structure"]:
+        log = os.path.join(scratch, level + ".log")
+        subprocess.run([tool, "-j2", f"--validate={level}", lines, os.path.join(scratch, "out"), log],
+                       capture_output=True, check=True)
+        with open(log, encoding="utf-8") as f:
+            refused = sorted(int(m) for m in re.findall(r"not a valid InChI .* in the line #(\d+)",
+                                                        f.read()))
+        got = db.rows(f"SELECT line FROM damaged WHERE NOT inchi_valid(inchi, '{level}') ORDER BY 1")
+        expect(f"refused at {level}", [int(r[0]) for r in got], refused)
+        expect(f"some refused at {level}, not all", 0 < len(refused) < len(damaged), True)
 
 # Check mode's verdicts; not strict, so a NULL stored key is missing.
 for inchi, stored, wanted in [

@@ -11,6 +11,8 @@ import subprocess
 import sys
 import threading
 
+from corrupting import CORRUPTING
+
 extension, reference, tool = sys.argv[1:4]
 failures = []
 
@@ -123,6 +125,14 @@ for inchi, syntax, structure in [
            syntax)
     expect(f"inchi_valid({inchi}, 'structure')",
            one("SELECT inchi_valid(?, 'structure')", inchi), structure)
+# The structure calls run in a worker process, which the library may corrupt
+# or bring down without the host: each such InChI is invalid, and a
+# non-standard one gets no standard key (a standard one is keyed as it stands).
+for inchi in CORRUPTING * 3:
+    expect(f"inchi_valid({inchi}, 'structure')", one("SELECT inchi_valid(?, 'structure')", inchi), 0)
+    expect(f"inchikey_standard({inchi})", one("SELECT inchikey_standard(?)", inchi),
+           one("SELECT inchikey(?)", inchi) if inchi.startswith("InChI=1S/") else None)
+expect("the key after them", one("SELECT inchikey_standard(?)", non_standard), derived[0][1])
 for level in ["bogus", "", None]:
     expect(f"inchi_valid level {level!r}",
            "'syntax' or 'structure'" in (error("SELECT inchi_valid(?, ?)", caffeine, level) or ""),
