@@ -6,6 +6,7 @@ CPU seconds of the child process (wait4), so other load on the machine
 matters less than with wall-clock time.
 """
 import argparse
+import gzip
 import os
 import shutil
 import statistics
@@ -454,6 +455,62 @@ def qa_table(tool, inchi, crosscheck, work, pairs):
           f"| {thread / 1024:.1f} MiB (a worker thread: -j2 minus -j1) | | as a thread's |")
 
 
+def sqlite_table(build, tool, crosscheck, work, pairs, rows=800_000):
+    """The SQLite extension against the tool, serial: SELECT count(inchikey(inchi))
+    over a table of rows real InChI strings (the crosscheck set's, repeated)
+    against molstamp -n on the same strings as a file of lines; wall and CPU
+    seconds, alternating pairs. The table is built before anything is timed."""
+    import sqlite3
+    extension = os.path.join(build, "sqlite", "molstamp")
+    if not os.path.exists(extension + ".so"):
+        print("| SQLite extension | not built (libsqlite3-dev missing) | |")
+        return
+    with gzip.open(crosscheck, "rt", encoding="utf-8") as f:
+        strings = [line.split("\t")[0] for line in f if not line.startswith("#")]
+    lines = os.path.join(work, "sqlite-inchi.txt")
+    db_path = os.path.join(work, "sqlite-inchi.db")
+    with open(lines, "w", encoding="utf-8") as f:
+        for i in range(rows):
+            f.write(strings[i % len(strings)] + "\n")
+    db = sqlite3.connect(db_path)
+    db.execute("CREATE TABLE t(inchi TEXT)")
+    with open(lines, encoding="utf-8") as f:
+        db.executemany("INSERT INTO t VALUES (?)", ((line.rstrip("\n"),) for line in f))
+    db.commit()
+    db.close()
+    out = os.path.join(work, "sqlite-keys.txt")
+    select = ["sqlite3", db_path, f".load {extension}", "SELECT count(inchikey(inchi)) FROM t"]
+    keyed = [tool, "-n", lines, out]
+    count = subprocess.run(select, capture_output=True, text=True, check=True).stdout.strip()
+    subprocess.run(keyed, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    with open(out, "rb") as f:
+        tool_count = sum(1 for _ in f)
+    if count != str(tool_count):
+        sys.exit(f"bench: the extension counts {count} keys, the tool writes {tool_count}")
+    os.sync()
+    sql, cli = [], []
+    for i in range(pairs):
+        runs = [(select, None, sql), (keyed, out, cli)]
+        if i % 2:
+            runs.reverse()
+        for cmd, remove, into in runs:
+            into.append(measure_both(cmd, remove=remove))
+    w_sql = statistics.median(w for _, w in sql)
+    w_cli = statistics.median(w for _, w in cli)
+    c_sql = statistics.median(c for c, _ in sql)
+    c_cli = statistics.median(c for c, _ in cli)
+    wall_ratio = statistics.median(s[1] / c[1] for s, c in zip(sql, cli))
+    cpu_ratio = statistics.median(s[0] / c[0] for s, c in zip(sql, cli))
+    print(f"| {rows:,} InChIs, serial | SQLite | molstamp -n | ratio | goal |")
+    print("|---|---|---|---|---|")
+    print(f"| wall | {w_sql:.3f} s | {w_cli:.3f} s | {wall_ratio:.3f} | <= 1.3 |")
+    print(f"| CPU | {c_sql:.3f} s | {c_cli:.3f} s | {cpu_ratio:.3f} | report |")
+    print()
+    print(f"SQLite: `sqlite3 DB \".load {extension}\" \"{select[3]}\"` ({count} keys); "
+          f"molstamp: `molstamp -n IN OUT`; {pairs} alternating pairs, medians "
+          "(ratios: the median of the pairs' ratios).")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True, help="release build directory")
@@ -462,7 +519,8 @@ def main():
     ap.add_argument("--pairs", type=int, default=7)
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
     ap.add_argument("--sections",
-                    default="plain,table,check,csv,streams,decoders,parallel,edges,qa,peers",
+                    default="plain,table,check,csv,streams,decoders,parallel,edges,qa,sqlite,"
+                            "peers",
                     help="which tables to measure, comma-separated")
     args = ap.parse_args()
     sections = args.sections.split(",")
@@ -548,6 +606,11 @@ def main():
             crosscheck = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                       "data", "crosscheck.tsv.gz")
             qa_table(tool, inchi, crosscheck, work, args.pairs)
+            print()
+        if "sqlite" in sections:
+            crosscheck = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                      "data", "crosscheck.tsv.gz")
+            sqlite_table(args.build, tool, crosscheck, work, args.pairs)
             print()
         if "peers" in sections and t_tool is not None:
             print("| peer (one run, same InChI file) | CPU time | per line |")

@@ -6,32 +6,6 @@
 #include "keys/annotator.h"
 #include "keys/structure.h"
 
-namespace {
-
-// The longest text given to the structure calls. Real InChIs are some
-// kilobytes at most (the library takes structures under 1024 atoms), and the
-// structure parser's time grows much faster than a text's length: a 30 MB
-// line would hold a run for hours.
-constexpr size_t kLongestStructureText = size_t{1} << 20;
-
-// True when the formula layer (from the first '/' to the next) has a
-// component without atoms: empty, or a multiplier alone. The library's
-// structure parser goes down on some of these (InChI=1/CH4., InChI=1/C2H6.2)
-// or refuses them, by what its memory held before: refused here, they fail
-// the same way at every -j.
-bool formula_without_atoms(const char* inchi) {
-  const char* p = std::strchr(inchi, '/');
-  if (p == nullptr || p[1] == '/' || p[1] == '\0') return false;  // an empty InChI
-  for (++p;; ++p) {
-    while (*p >= '0' && *p <= '9') ++p;
-    if (*p < 'A' || *p > 'Z') return true;
-    while (*p != '\0' && *p != '/' && *p != '.') ++p;
-    if (*p != '.') return false;
-  }
-}
-
-}  // namespace
-
 int rule_key(const KeyRules& rules, StructureService* service, const char* inchi, char* key,
              KeyNote& note) {
   note.derived = false;
@@ -45,12 +19,8 @@ int rule_key(const KeyRules& rules, StructureService* service, const char* inchi
   }
   bool derive = rules.standard && is_non_standard_inchi(inchi);
   if (rules.validate != Validation::kStructure && !derive) return library_key(inchi, key);
-  if (formula_without_atoms(inchi)) {
-    note.reason = "no structure: a formula component without atoms";
-    return rules.validate == Validation::kStructure ? kKeyNotValid : kKeyNotDerived;
-  }
-  if (std::strlen(inchi) > kLongestStructureText) {
-    note.reason = "too long for a structure (over 1 MiB)";
+  note.reason = structure_refusal(inchi);
+  if (!note.reason.empty()) {
     return rules.validate == Validation::kStructure ? kKeyNotValid : kKeyNotDerived;
   }
   StructureResult structure =

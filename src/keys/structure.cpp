@@ -106,9 +106,42 @@ std::string structure_fault(std::string_view inchi, const StructureResult& deriv
   return structure_failure(derived);
 }
 
+namespace {
+
+// The longest text given to the structure calls. Real InChIs are some
+// kilobytes at most (the library takes structures under 1024 atoms), and the
+// structure parser's time grows much faster than a text's length: a 30 MB
+// line would hold a run for hours.
+constexpr size_t kLongestStructureText = size_t{1} << 20;
+
+// True when the formula layer (from the first '/' to the next) has a
+// component without atoms: empty, or a multiplier alone. The library's
+// structure parser goes down on some of these (InChI=1/CH4., InChI=1/C2H6.2)
+// or refuses them, by what its memory held before.
+bool formula_without_atoms(const char* inchi) {
+  const char* p = std::strchr(inchi, '/');
+  if (p == nullptr || p[1] == '/' || p[1] == '\0') return false;  // an empty InChI
+  for (++p;; ++p) {
+    while (*p >= '0' && *p <= '9') ++p;
+    if (*p < 'A' || *p > 'Z') return true;
+    while (*p != '\0' && *p != '/' && *p != '.') ++p;
+    if (*p != '.') return false;
+  }
+}
+
+}  // namespace
+
+std::string structure_refusal(const char* inchi) {
+  if (formula_without_atoms(inchi)) return "no structure: a formula component without atoms";
+  if (std::strlen(inchi) > kLongestStructureText) return "too long for a structure (over 1 MiB)";
+  return "";
+}
+
 std::string inchi_fault(const char* inchi) {
   int code = syntax_code(inchi);
   if (code != kStandardSyntax && code != kNonStandardSyntax) return syntax_reason(code);
+  std::string refusal = structure_refusal(inchi);
+  if (!refusal.empty()) return refusal;
   return structure_fault(inchi, standard_inchi_of(inchi));
 }
 

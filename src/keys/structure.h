@@ -62,9 +62,14 @@ bool is_non_standard_inchi(std::string_view inchi);
 // came back different; else the call's failure.
 std::string structure_fault(std::string_view inchi, const StructureResult& derived);
 
+// Why a NUL-terminated text goes to no structure call, "" when it may: a
+// formula component without atoms (the library's parser may go down on it,
+// taking the process with it) or a text over 1 MiB.
+std::string structure_refusal(const char* inchi);
+
 // The fault of a NUL-terminated InChI, "" for none: its syntax reason when
-// CheckINCHI refuses it, else its structure fault (one serialized structure
-// call).
+// CheckINCHI refuses it, else its structure refusal, else its structure
+// fault (one serialized structure call).
 std::string inchi_fault(const char* inchi);
 
 // GetINCHIKeyFromINCHI's status when the InChI is invalid: what a failed

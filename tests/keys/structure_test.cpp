@@ -40,6 +40,9 @@ TEST(StructureFaults, SyntaxThenStructure) {
       {"InChI=1/C2H6O/c1-2-3/h3H,2H2,1H3", -1, ""},
       {"InChI=1/C6H6/c1-2-4-6-5-3-1/h1-6H", -1, ""},
       {"InChI=1/CH4/h1H4/garbage", -1, "no structure: status -1"},
+      // Refused before the structure call, whose parser may abort the process.
+      {"InChI=1/CH4.", -1, "no structure: a formula component without atoms"},
+      {"InChI=1S/C34H39N5O3.", 0, "no structure: a formula component without atoms"},
   };
   for (const SyntaxRow& row : rows) {
     EXPECT_EQ(syntax_code(row.inchi), row.code) << row.inchi;
