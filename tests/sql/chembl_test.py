@@ -4,6 +4,7 @@ tools/make_chembl_sqlite.py builds, against what the script says it damaged
 and the keys the tool computes.
 
     chembl_test.py MOLSTAMP_BINARY sqlite EXTENSION
+    chembl_test.py MOLSTAMP_BINARY postgresql CLUSTER_STATE
 
 A database is an engine, as the class SQLite below:
   name       'sqlite' or 'postgresql': which key_column statement it runs;
@@ -64,6 +65,23 @@ class SQLite:
             array, at = decoder.raw_decode(out, at)
             found += [tuple(text(v) for v in row.values()) for row in array]
         return found
+
+
+class PostgreSQL:
+    """psql on a fresh database of the test cluster, the extension created."""
+    name = "postgresql"
+
+    def __init__(self, state):
+        sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+        from pg import new_database
+        self.db = new_database(state, "molstamp_chembl")
+
+    def load(self, sql_path):
+        with open(sql_path, encoding="utf-8") as f:
+            self.rows(f.read())
+
+    def rows(self, sql):
+        return [tuple(row) for row in self.db.rows(sql)]
 
 
 def queries():
@@ -184,6 +202,9 @@ def run(tool, kind, extension, work):
         everything = "SELECT * FROM compound_structures ORDER BY molregno"
         expect("the SQLite file holds the SQL's rows", engine.rows(everything),
                from_sql.rows(everything))
+    elif kind == "postgresql":
+        engine = PostgreSQL(extension)  # here, the cluster's state file
+        engine.load(sql_path)
     else:
         sys.exit(f"chembl_test: no engine {kind}")
     check(engine, tool, work, damage)

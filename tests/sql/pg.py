@@ -53,7 +53,8 @@ class Psql:
                     raise SqlError(code, message)
             raise RuntimeError(f"psql failed ({done.returncode}): {done.stderr}")
         out = []
-        for line in done.stdout.splitlines():
+        # split, not splitlines, which also cuts at the separators \x1c-\x1e.
+        for line in done.stdout.split("\n")[:-1]:
             out.append([None if v == _NULL_MARK else v for v in line.split(_FIELD)])
         return out
 
