@@ -49,7 +49,8 @@ class CMakeBuild(build_ext):
             "-DCMAKE_BUILD_TYPE=Release",
             "-DMOLSTAMP_TESTS=OFF",
             "-DMOLSTAMP_PYTHON=ON",
-            "-DMOLSTAMP_SQLITE=OFF",  # the module alone: the extension is not its part
+            "-DMOLSTAMP_SQLITE=OFF",  # the module alone: the SQL extensions are not its part
+            "-DMOLSTAMP_POSTGRESQL=OFF",
             f"-DPython3_EXECUTABLE={sys.executable}",
         ]
         jobs = self.parallel or os.cpu_count() or 1

@@ -54,7 +54,14 @@ StructureResult structure_call(StructureService& s, const char* inchi) {
   if (s.in_process) return standard_inchi_of(inchi);
   int status = 0;
   std::string reply, error;
-  if (call_worker(s.worker, inchi, status, reply, error)) return structure_reply(status, reply);
+  if (call_worker(s.worker, inchi, status, reply, error)) {
+    StructureResult r = structure_reply(status, reply);
+    // On some damaged InChIs the library writes out of bounds and fails, and
+    // the worker's memory is then not to be trusted with the next InChI: a
+    // failed call ends its worker, and the next call starts a fresh one.
+    if (!structure_succeeded(r)) stop_worker(s.worker);
+    return r;
+  }
   StructureResult lost;
   int sig = s.worker.end_signal;
   bool crashed =

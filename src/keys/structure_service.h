@@ -35,6 +35,7 @@ bool start_structure_service(StructureService& s);
 // when none runs (one that cannot start leaves the call, and every later
 // one, in this process). A worker that ends before it replies gives status
 // kWorkerLost and a message naming how it ended; the next call starts another.
+// So does a call the library failed, whose worker is ended after its reply.
 StructureResult structure_call(StructureService& s, const char* inchi);
 
 // Ends s's worker process, if one runs.

@@ -41,6 +41,30 @@ TEST(StructureService, WorkerGivesWhatThisProcessGives) {
   EXPECT_EQ(s.worker.ended, "exited with status 0");
 }
 
+// A call the library failed may leave the worker's memory corrupt: the next
+// call gets a new worker. One that succeeded keeps its worker.
+TEST(StructureService, FailedCallEndsItsWorker) {
+  struct Case {
+    const char* inchi;
+    bool kept;
+  } cases[] = {{kInChIs[0], true},  {kInChIs[1], true},  {kInChIs[3], false},
+               {kInChIs[4], false}, {kInChIs[5], false}, {kInChIs[0], true}};
+  StructureService s;
+  ASSERT_TRUE(start_structure_service(s)) << s.start_error;
+  for (const Case& c : cases) {
+    pid_t before = s.worker.pid;
+    expect_same(structure_call(s, c.inchi), standard_inchi_of(c.inchi), c.inchi);
+    EXPECT_EQ(worker_running(s.worker), c.kept) << c.inchi;
+    if (c.kept) {
+      EXPECT_EQ(s.worker.pid, before) << c.inchi;
+    } else {
+      EXPECT_TRUE(waitpid(before, nullptr, WNOHANG) < 0 && errno == ECHILD) << c.inchi;
+    }
+    structure_call(s, kInChIs[0]);  // a worker again for the next row
+  }
+  stop_structure_service(s);
+}
+
 // A worker that dies fails the call it was on, within a second and without
 // a zombie; the next call gets a new worker.
 TEST(StructureService, KilledWorkerFailsOneCallThenIsReplaced) {
