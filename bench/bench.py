@@ -511,6 +511,91 @@ def sqlite_table(build, tool, crosscheck, work, pairs, rows=800_000):
           "(ratios: the median of the pairs' ratios).")
 
 
+def postgresql_table(build, tool, crosscheck, work, pairs, rows=800_000):
+    """The PostgreSQL extension against the tool: SELECT count(inchikey(inchi))
+    over rows real InChI strings in one backend, and with two parallel
+    workers, against molstamp -n on the same strings; wall seconds of psql
+    (its connection included), alternating runs. The cluster is the tests'
+    throwaway one (tests/sql/pg_cluster.sh), started and loaded before
+    anything is timed and removed after."""
+    pg_dir = os.path.join(build, "postgresql")
+    if not os.path.exists(os.path.join(pg_dir, "molstamp.so")):
+        print("| PostgreSQL extension | not built (postgresql-server-dev-15 missing) | |")
+        return
+    config = {k: subprocess.run(["pg_config", f"--{k}"], capture_output=True, text=True,
+                                check=True).stdout.strip()
+              for k in ["bindir", "sharedir", "pkglibdir"]}
+    cluster = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "sql",
+                           "pg_cluster.sh")
+    state = os.path.join(work, "pg.state")
+    subprocess.run([cluster, "start", state, build, config["bindir"], config["sharedir"],
+                    config["pkglibdir"]], check=True, stdout=subprocess.DEVNULL)
+    try:
+        env = dict(os.environ)
+        with open(state) as f:
+            for line in f:
+                name, _, value = line.rstrip("\n").partition("=")
+                if name.startswith("PG"):
+                    env[name] = value
+        with gzip.open(crosscheck, "rt", encoding="utf-8") as f:
+            strings = [line.split("\t")[0] for line in f if not line.startswith("#")]
+        lines = os.path.join(work, "pg-inchi.txt")
+        with open(lines, "w", encoding="utf-8") as f:
+            for i in range(rows):
+                f.write(strings[i % len(strings)] + "\n")
+        psql = ["psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1"]
+        subprocess.run(psql + ["-c", "CREATE EXTENSION molstamp", "-c", "CREATE TABLE t(inchi text)",
+                               "-c", f"\\copy t FROM '{lines}'", "-c", "VACUUM ANALYZE t"],
+                       env=env, check=True)
+        query = "SELECT count(inchikey(inchi)) FROM t"
+        serial = psql + ["-c", "SET max_parallel_workers_per_gather = 0", "-c", query]
+        parallel = psql + ["-c", "SET max_parallel_workers_per_gather = 2", "-c", query]
+        plan = subprocess.run(psql + ["-c", "SET max_parallel_workers_per_gather = 2", "-c",
+                                      "EXPLAIN (ANALYZE, COSTS OFF) " + query],
+                              env=env, capture_output=True, text=True, check=True).stdout
+        if "Workers Launched: 2" not in plan:
+            sys.exit(f"bench: no two parallel workers in the plan:\n{plan}")
+        out = os.path.join(work, "pg-keys.txt")
+        keyed = [tool, "-n", lines, out]
+        counts = {subprocess.run(cmd, env=env, capture_output=True, text=True,
+                                 check=True).stdout.strip() for cmd in (serial, parallel)}
+        subprocess.run(keyed, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with open(out, "rb") as f:
+            tool_count = sum(1 for _ in f)
+        if counts != {str(tool_count)}:
+            sys.exit(f"bench: the extension counts {counts} keys, the tool writes {tool_count}")
+
+        def wall(cmd, remove=None):
+            if remove and os.path.exists(remove):
+                os.unlink(remove)
+            start = time.monotonic()
+            subprocess.run(cmd, env=env, check=True, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            return time.monotonic() - start
+
+        one, two, cli = [], [], []
+        for i in range(pairs):
+            runs = [(serial, None, one), (parallel, None, two), (keyed, out, cli)]
+            if i % 2:
+                runs.reverse()
+            for cmd, remove, into in runs:
+                into.append(wall(cmd, remove))
+        w_one, w_two, w_cli = (statistics.median(x) for x in (one, two, cli))
+        print(f"| {rows:,} InChIs | PostgreSQL | against | its wall | ratio | goal |")
+        print("|---|---|---|---|---|---|")
+        print(f"| one backend | {w_one:.3f} s | molstamp -n | {w_cli:.3f} s | "
+              f"{statistics.median(a / b for a, b in zip(one, cli)):.3f} | <= 1.3 |")
+        print(f"| two parallel workers | {w_two:.3f} s | one backend | {w_one:.3f} s | "
+              f"{statistics.median(a / b for a, b in zip(two, one)):.3f} | <= 0.6 |")
+        print()
+        print(f"PostgreSQL {config['bindir'].split('/')[-2]}: `psql -c \"SET "
+              f"max_parallel_workers_per_gather = 0|2\" -c \"{query}\"` ({tool_count} keys; "
+              f"EXPLAIN ANALYZE: Gather, Workers Launched: 2); molstamp: `molstamp -n IN OUT`; "
+              f"{pairs} alternating rounds, medians (ratios: the median of the rounds' ratios).")
+    finally:
+        subprocess.run([cluster, "stop", state], check=False)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True, help="release build directory")
@@ -520,7 +605,7 @@ def main():
     ap.add_argument("--peers", default="", help="folder with node_modules/@rdkit/rdkit")
     ap.add_argument("--sections",
                     default="plain,table,check,csv,streams,decoders,parallel,edges,qa,sqlite,"
-                            "peers",
+                            "postgresql,peers",
                     help="which tables to measure, comma-separated")
     args = ap.parse_args()
     sections = args.sections.split(",")
@@ -611,6 +696,11 @@ def main():
             crosscheck = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
                                       "data", "crosscheck.tsv.gz")
             sqlite_table(args.build, tool, crosscheck, work, args.pairs)
+            print()
+        if "postgresql" in sections:
+            crosscheck = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests",
+                                      "data", "crosscheck.tsv.gz")
+            postgresql_table(args.build, tool, crosscheck, work, args.pairs)
             print()
         if "peers" in sections and t_tool is not None:
             print("| peer (one run, same InChI file) | CPU time | per line |")

@@ -59,7 +59,7 @@ StructureResult structure_call(StructureService& s, const char* inchi) {
     // On some damaged InChIs the library writes out of bounds and fails, and
     // the worker's memory is then not to be trusted with the next InChI: a
     // failed call ends its worker, and the next call starts a fresh one.
-    if (!structure_succeeded(r)) stop_worker(s.worker);
+    if (!structure_succeeded(r)) discard_worker(s.worker);
     return r;
   }
   StructureResult lost;

@@ -284,3 +284,7 @@ void stop_worker(WorkerProcess& w) {
   w.requests = -1;
   reap(w, 1000);
 }
+
+void discard_worker(WorkerProcess& w) {
+  if (worker_running(w)) reap(w, 0);
+}

@@ -64,4 +64,8 @@ bool call_worker(WorkerProcess& w, std::string_view request, int& status, std::s
 // it has not ended by then; w.ended says how it ended. Nothing when none runs.
 void stop_worker(WorkerProcess& w);
 
+// Ends w's child at once (SIGKILL) and reaps it, if one runs: for a worker
+// whose state is not to be trusted, which need not finish anything.
+void discard_worker(WorkerProcess& w);
+
 #endif
