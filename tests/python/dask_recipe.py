@@ -5,8 +5,9 @@ processes: the key column it writes must be the tool's, row for row.
     dask_recipe.py README MOLSTAMP_BINARY CROSSCHECK_TSV_GZ
 
 The cross-check set, with rows that get no key, is cut into gzip files, one
-partition each; the recipe's code block is run with its scheduler address
-replaced by the local cluster's. The cluster runs in a child process marked
+partition each; the recipe's code block (which docs/more-than-one-machine.md
+must show alike) is run with its scheduler address replaced by the local
+cluster's. The cluster runs in a child process marked
 in its environment, so that any process it leaves behind is found (and
 ended) however the child ended.
 """
@@ -27,17 +28,26 @@ SCHEDULER = '"tcp://scheduler:8786"'
 MARK = "MOLSTAMP_DASK_RECIPE"
 
 
-def recipe(readme):
-    """The Python block under README's Dask heading."""
-    with open(readme, encoding="utf-8") as f:
+def python_block(path, heading):
+    """The one Python block under heading (up to the next heading)."""
+    with open(path, encoding="utf-8") as f:
         text = f.read()
-    section = re.search(r"^### Dask\n(.*?)(?=^##)", text, re.M | re.S)
-    if not section:
-        sys.exit("dask_recipe: README has no '### Dask' section")
-    blocks = re.findall(r"^```python\n(.*?)^```", section.group(1), re.M | re.S)
-    if len(blocks) != 1 or blocks[0].count(SCHEDULER) != 1:
-        sys.exit(f"dask_recipe: README's Dask section needs one python block naming {SCHEDULER}")
+    section = re.search(f"^{re.escape(heading)}\n(.*?)(?=^##|\\Z)", text, re.M | re.S)
+    blocks = re.findall(r"^```python\n(.*?)^```", section.group(1), re.M | re.S) if section else []
+    if len(blocks) != 1:
+        sys.exit(f"dask_recipe: {path} needs one python block under {heading!r}")
     return blocks[0]
+
+
+def recipe(readme):
+    """README's recipe, which docs/more-than-one-machine.md repeats."""
+    code = python_block(readme, "### Dask")
+    if code.count(SCHEDULER) != 1:
+        sys.exit(f"dask_recipe: README's Dask block must name {SCHEDULER} once")
+    docs = os.path.join(os.path.dirname(readme), "docs", "more-than-one-machine.md")
+    if python_block(docs, "## Dask") != code:
+        sys.exit(f"dask_recipe: {docs} shows another recipe than README's")
+    return code
 
 
 def run_cluster(code, report):
