@@ -14,9 +14,32 @@ import os
 import sys
 
 from . import _molstamp
-from ._molstamp import __version__, check, inchikey, inchikeys, library_version
+from ._molstamp import __version__, library_version
 
 __all__ = ["__version__", "check", "inchikey", "inchikeys", "library_version", "main"]
+
+
+# The binding's functions, under functions of this module: a pybind11
+# function does not pickle (its self is a capsule), and Dask, multiprocessing
+# and concurrent.futures pickle the functions they send to other processes.
+def inchikey(inchi, *, standard=False, validate=None):
+    if standard is False and validate is None:
+        return _molstamp.inchikey(inchi)  # pybind11's keyword arguments cost a quarter of a key
+    return _molstamp.inchikey(inchi, standard=standard, validate=validate)
+
+
+def inchikeys(inchis, threads=0, *, standard=False, validate=None):
+    return _molstamp.inchikeys(inchis, threads, standard=standard, validate=validate)
+
+
+def check(inchis, keys, threads=0, *, standard=False, validate=None, details=False):
+    return _molstamp.check(inchis, keys, threads, standard=standard, validate=validate,
+                           details=details)
+
+
+for _wrapper in (inchikey, inchikeys, check):
+    _wrapper.__doc__ = getattr(_molstamp, _wrapper.__name__).__doc__
+del _wrapper
 
 
 def main(args=None):

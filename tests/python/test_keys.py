@@ -2,6 +2,7 @@
 standard keys and validation, an interruption."""
 import math
 import os
+import pickle
 import pathlib
 import re
 import signal
@@ -117,6 +118,27 @@ def test_one_key_and_bad_arguments(reference):
     # The rules are keywords: a positional True would read as a thread count.
     with pytest.raises(TypeError):
         molstamp.inchikeys([inchi], 1, True)
+
+
+def test_functions_sent_to_other_processes(reference):
+    # Dask and multiprocessing pickle the functions they send, by name; a
+    # fresh interpreter, as a spawned Dask worker is, imports the module when
+    # it unpickles them. (A process pool here would leave its resource
+    # tracker running, a child the later tests would find.)
+    inchis, keys = [p[0] for p in reference[:100]], [p[1] for p in reference[:100]]
+    calls = [
+        (molstamp.inchikey, (inchis[7],), {}, keys[7]),
+        (molstamp.inchikey, ("InChI=1S/",), {"validate": "syntax"}, None),
+        (molstamp.inchikeys, (inchis,), {"threads": 2}, keys),
+        (molstamp.check, (inchis, keys), {"threads": 1}, ["agree"] * 100),
+    ]
+    run = ("import pickle, sys\n"
+           "calls = pickle.load(sys.stdin.buffer)\n"
+           "pickle.dump([f(*args, **kwargs) for f, args, kwargs in calls], sys.stdout.buffer)\n")
+    sent = pickle.dumps([call[:3] for call in calls])
+    out = subprocess.run([sys.executable, "-c", run], input=sent, capture_output=True,
+                         check=True, timeout=60).stdout
+    assert pickle.loads(out) == [call[3] for call in calls]
 
 
 def test_python_threads_at_once(reference, standard_keys):
