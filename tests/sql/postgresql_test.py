@@ -4,14 +4,14 @@ against the crosscheck set's keys and the tool's own words.
 
     postgresql_test.py CLUSTER_STATE CROSSCHECK_TSV_GZ MOLSTAMP_BINARY
 """
-import gzip
 import os
 import re
 import subprocess
 import sys
 import tempfile
 
-from corrupting import CORRUPTING
+from cases import (CAFFEINE, CORRUPTING, Reference, difference_model, difference_pairs,
+                   malformed_difference_cases, validity_cases, verdict_cases)
 from pg import literal, new_database
 
 state, reference, tool = sys.argv[1:4]
@@ -23,14 +23,8 @@ def expect(what, got, wanted):
         failures.append(f"{what}: got {got!r}, wanted {wanted!r}")
 
 
-with gzip.open(reference, "rt", encoding="utf-8") as f:
-    rows = [line.rstrip("\n").split("\t") for line in f.readlines()[3:]]
-key_of = dict(rows)
-derived = []
-for inchi, _ in rows:
-    if inchi.startswith("InChI=1/"):
-        standard = re.sub(r"/f.*", "", "InChI=1S/" + inchi[len("InChI=1/"):])
-        derived.append((inchi, key_of[standard]))
+ref = Reference(reference)
+rows, key_of, derived = ref.rows, ref.key_of, ref.derived
 expect("non-standard InChIs", len(derived) > 6000, True)
 
 db = new_database(state, "molstamp_functions")
@@ -55,9 +49,7 @@ for sql in [
     expect(sql, db.one(sql), "0")
 
 # NULL, what the library refuses, bytea with a NUL after the InChI.
-standard_inchi, standard_key = next(r for r in rows if r[0].startswith("InChI=1S/"))
-other_key = next(k for i, k in rows if k != standard_key)
-non_standard = derived[0][0]
+standard_inchi, standard_key, non_standard = ref.standard_inchi, ref.standard_key, ref.non_standard
 nul_after = literal(standard_inchi.encode() + b"\0trailing")
 for call, wanted in [
     ("inchikey(NULL)", None),
@@ -94,19 +86,13 @@ for call, wanted in [
     expect(call, (e.sqlstate, e.message) if e else None, ("42804", wanted))
 
 # inchi_valid at both levels, and a level that is neither.
-caffeine = "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3"
-for inchi, syntax, structure in [
-    ("InChI=1S/H2O_h1H2", "f", "f"),
-    ("InChI=1S/CH4/h1H4/garbage", "t", "f"),
-    (caffeine, "t", "t"),
-    (non_standard, "t", "t"),
-    ("CCO", "f", "f"),
-]:
+for inchi, syntax, structure in validity_cases(ref):
+    syntax, structure = "t" if syntax else "f", "t" if structure else "f"
     got = db.rows(f"SELECT inchi_valid({literal(inchi)}), inchi_valid({literal(inchi)}, 'syntax'), "
                   f"inchi_valid({literal(inchi)}, 'structure')")
     expect(f"inchi_valid({inchi})", got, [[syntax, syntax, structure]])
 for level in ["'bogus'", "''"]:
-    e = db.error(f"SELECT inchi_valid({literal(caffeine)}, {level})")
+    e = db.error(f"SELECT inchi_valid({literal(CAFFEINE)}, {level})")
     expect(f"level {level}", (e.sqlstate, "'syntax' or 'structure'" in e.message) if e else None,
            ("22023", True))
 
@@ -142,52 +128,18 @@ with tempfile.TemporaryDirectory() as scratch:
         expect(f"some refused at {level}, not all", 0 < len(refused) < len(damaged), True)
 
 # Check mode's verdicts; not strict, so a NULL stored key is missing.
-for inchi, stored, wanted in [
-    (standard_inchi, standard_key, "agree"),
-    (standard_inchi, "InChIKey=" + standard_key, "agree"),
-    (standard_inchi.encode(), standard_key.encode(), "agree"),
-    (standard_inchi, other_key, "differs"),
-    (standard_inchi, "InChIKey=" + other_key, "differs"),
-    (standard_inchi, standard_key[:26], "differs"),
-    (standard_inchi, None, "missing"),
-    (standard_inchi.encode(), None, "missing"),
-    (standard_inchi, "", "missing"),
-    (standard_inchi, "InChIKey=", "missing"),
-    ("InChI=1S/", standard_key, "failed"),
-    ("InChI=1S/", None, "failed"),
-    ("InChIgarbage", standard_key, "failed"),
-    (None, standard_key, None),
-    (None, None, None),
-    ("CCO", standard_key, None),
-    ("", standard_key, None),
-]:
+for inchi, stored, wanted in verdict_cases(ref):
     expect(f"verdict {inchi!r} {stored!r}",
            db.one(f"SELECT inchikey_verdict({literal(inchi)}, {literal(stored)})"), wanted)
 
 # The difference column, on pairs of the set's keys against a model of the
 # key's parts.
-parts = [("skeleton", 0, 14), ("layers", 15, 23), ("standard", 23, 24), ("version", 24, 25),
-         ("protonation", 26, 27)]
-
-
-def model(a, b):
-    return ",".join(name for name, i, j in parts if a[i:j] != b[i:j])
-
-
-pairs = [(standard_key, standard_key), (standard_key, other_key)]
-pairs += [(d[1], key_of[d[0]]) for d in derived[:50]]
-pairs += [(a, b) for (_, a), (_, b) in zip(rows[:50], rows[1:51])]
-expect("kinds of differences", len({model(a, b) for a, b in pairs}) >= 3, True)
+pairs = difference_pairs(ref)
+expect("kinds of differences", len({difference_model(a, b) for a, b in pairs}) >= 4, True)
 values = ",".join(f"({literal(a)}, {literal(b)})" for a, b in pairs)
 got = db.rows(f"SELECT inchikey_difference(a, b) FROM (VALUES {values}) AS p(a, b)")
-expect("differences", [r[0] for r in got], [model(a, b) for a, b in pairs])
-for stored, computed, wanted in [
-    ("InChIKey=" + standard_key, standard_key, ""),
-    ("not a key", standard_key, "malformed"),
-    (standard_key[:26], standard_key, "malformed"),
-    (None, standard_key, None),
-    (standard_key, None, None),
-]:
+expect("differences", [r[0] for r in got], [difference_model(a, b) for a, b in pairs])
+for stored, computed, wanted in malformed_difference_cases(ref):
     expect(f"difference {stored!r} {computed!r}",
            db.one(f"SELECT inchikey_difference({literal(stored)}, {literal(computed)})"), wanted)
 

@@ -4,14 +4,14 @@ the crosscheck set's keys and the tool's own words.
 
     sqlite_test.py EXTENSION CROSSCHECK_TSV_GZ MOLSTAMP_BINARY
 """
-import gzip
 import re
 import sqlite3
 import subprocess
 import sys
 import threading
 
-from corrupting import CORRUPTING
+from cases import (CORRUPTING, Reference, difference_model, difference_pairs,
+                   malformed_difference_cases, validity_cases, verdict_cases)
 
 extension, reference, tool = sys.argv[1:4]
 failures = []
@@ -22,9 +22,8 @@ def expect(what, got, wanted):
         failures.append(f"{what}: got {got!r}, wanted {wanted!r}")
 
 
-with gzip.open(reference, "rt", encoding="utf-8") as f:
-    rows = [line.rstrip("\n").split("\t") for line in f.readlines()[3:]]
-key_of = dict(rows)
+ref = Reference(reference)
+rows, key_of, derived = ref.rows, ref.key_of, ref.derived
 
 db = sqlite3.connect(":memory:")
 db.enable_load_extension(True)
@@ -54,11 +53,6 @@ expect("blob keys that differ",
 
 # -s: a non-standard InChI's key is that of its structure's standard InChI
 # (the main layers before /f, under InChI=1S/); a standard one keeps its own.
-derived = []
-for inchi, _ in rows:
-    if inchi.startswith("InChI=1/"):
-        standard = re.sub(r"/f.*", "", "InChI=1S/" + inchi[len("InChI=1/"):])
-        derived.append((inchi, key_of[standard]))
 expect("non-standard InChIs", len(derived) > 6000, True)
 db.execute("CREATE TABLE derived(inchi TEXT, key TEXT)")
 db.executemany("INSERT INTO derived VALUES (?, ?)", derived)
@@ -89,9 +83,7 @@ for t in threads:
 expect("standard keys that differ on two threads", wrong, [0, 0])
 
 # NULL, what the library refuses, blobs with a NUL after the InChI, numbers.
-standard_inchi, standard_key = next(r for r in rows if r[0].startswith("InChI=1S/"))
-other_key = next(k for i, k in rows if k != standard_key)
-non_standard = derived[0][0]
+standard_inchi, standard_key, non_standard = ref.standard_inchi, ref.standard_key, ref.non_standard
 for sql, args, wanted in [
     ("SELECT inchikey(NULL)", (), None),
     ("SELECT inchikey_standard(NULL)", (), None),
@@ -112,15 +104,8 @@ for sql in ["SELECT inchikey(42)", "SELECT inchikey(4.2)", "SELECT inchikey_stan
     expect(sql, "takes text or a blob" in (error(sql) or ""), True)
 
 # inchi_valid at both levels.
-caffeine = "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3"
-for inchi, syntax, structure in [
-    ("InChI=1S/H2O_h1H2", 0, 0),
-    ("InChI=1S/CH4/h1H4/garbage", 1, 0),
-    (caffeine, 1, 1),
-    (non_standard, 1, 1),
-    ("InChI=1/CH4.", 1, 0),  # refused before a structure call that may abort the host
-    ("CCO", 0, 0),
-]:
+for inchi, syntax, structure in validity_cases(ref):
+    syntax, structure = int(syntax), int(structure)
     expect(f"inchi_valid({inchi})", one("SELECT inchi_valid(?)", inchi), syntax)
     expect(f"inchi_valid({inchi}, 'syntax')", one("SELECT inchi_valid(?, 'syntax')", inchi),
            syntax)
@@ -136,57 +121,21 @@ for inchi in CORRUPTING * 3:
 expect("the key after them", one("SELECT inchikey_standard(?)", non_standard), derived[0][1])
 for level in ["bogus", "", None]:
     expect(f"inchi_valid level {level!r}",
-           "'syntax' or 'structure'" in (error("SELECT inchi_valid(?, ?)", caffeine, level) or ""),
+           "'syntax' or 'structure'" in (error("SELECT inchi_valid(?, ?)", ref.non_standard, level) or ""),
            True)
 
 # Check mode's verdicts.
-for inchi, stored, wanted in [
-    (standard_inchi, standard_key, "agree"),
-    (standard_inchi, "InChIKey=" + standard_key, "agree"),
-    (standard_inchi.encode(), standard_key.encode(), "agree"),
-    (standard_inchi, other_key, "differs"),
-    (standard_inchi, "InChIKey=" + other_key, "differs"),
-    (standard_inchi, standard_key[:26], "differs"),
-    (standard_inchi, None, "missing"),
-    (standard_inchi, "", "missing"),
-    (standard_inchi, "InChIKey=", "missing"),
-    ("InChI=1S/", standard_key, "failed"),
-    ("InChI=1S/", None, "failed"),
-    ("InChIgarbage", standard_key, "failed"),
-    (None, standard_key, None),
-    ("CCO", standard_key, None),
-    ("", standard_key, None),
-]:
+for inchi, stored, wanted in verdict_cases(ref):
     expect(f"verdict {inchi!r} {stored!r}",
            one("SELECT inchikey_verdict(?, ?)", inchi, stored), wanted)
 
 # The difference column: a model of the key's parts on pairs of the set's keys.
-parts = [("skeleton", 0, 14), ("layers", 15, 23), ("standard", 23, 24), ("version", 24, 25),
-         ("protonation", 26, 27)]
-
-
-def model(a, b):
-    return ",".join(name for name, i, j in parts if a[i:j] != b[i:j])
-
-
-by_skeleton = {}
-for _, key in rows:
-    by_skeleton.setdefault(key[:14], set()).add(key)
-pairs = [(standard_key, standard_key), (standard_key, other_key)]
-pairs += [(d[1], key_of[d[0]]) for d in derived[:50]]  # standard against non-standard
-pairs += [tuple(sorted(keys)[:2]) for keys in by_skeleton.values() if len(keys) > 1][:50]
-pairs += [(a, b) for (_, a), (_, b) in zip(rows[:50], rows[1:51])]
-expect("kinds of differences", len({model(a, b) for a, b in pairs}) >= 4, True)
+pairs = difference_pairs(ref)
+expect("kinds of differences", len({difference_model(a, b) for a, b in pairs}) >= 4, True)
 for stored, computed in pairs:
     expect(f"difference {stored} {computed}",
-           one("SELECT inchikey_difference(?, ?)", stored, computed), model(stored, computed))
-for stored, computed, wanted in [
-    ("InChIKey=" + standard_key, standard_key, ""),
-    ("not a key", standard_key, "malformed"),
-    (standard_key[:26], standard_key, "malformed"),
-    (None, standard_key, None),
-    (standard_key, None, None),
-]:
+           one("SELECT inchikey_difference(?, ?)", stored, computed), difference_model(stored, computed))
+for stored, computed, wanted in malformed_difference_cases(ref):
     expect(f"difference {stored!r} {computed!r}",
            one("SELECT inchikey_difference(?, ?)", stored, computed), wanted)
 
