@@ -1,7 +1,9 @@
 """What the SQL extensions' tests share: the reference set, the cases whose
 answers SQLite and PostgreSQL must both give, and a model of a key's parts."""
 import gzip
+import os
 import re
+import subprocess
 
 CAFFEINE = "InChI=1S/C8H10N4O2/c1-10-4-9-6-5(10)7(13)12(3)8(14)11(6)2/h4H,1-3H3"
 
@@ -106,3 +108,34 @@ def malformed_difference_cases(ref):
         (None, key, None),
         (key, None, None),
     ]
+
+
+def damaged_inchis(ref):
+    """A third of the set's InChIs, four in five damaged (cut, a layer's
+    letter changed, a multiplier made huge, a layer's slash lost), and the
+    InChIs that corrupt the library, each three times."""
+    damaged = []
+    for n, (inchi, _) in enumerate(ref.rows[::3]):
+        if n % 5 == 1:
+            inchi = inchi[: len(inchi) // 2]
+        elif n % 5 == 2:
+            inchi = inchi.replace("/c", "/x", 1)
+        elif n % 5 == 3:
+            inchi = inchi.replace("/h", "/h99", 1)  # on one of these the library wrote out of bounds
+        elif n % 5 == 4:
+            inchi = inchi.replace("/", "_", 2).replace("_", "/", 1)
+        damaged.append(inchi)
+    return damaged + CORRUPTING * 3
+
+
+def tool_refusals(tool, inchis, level, scratch):
+    """The 1-based numbers of the InChIs that the tool's --validate=level
+    refuses, from its warnings (-j2: structure calls in worker processes)."""
+    lines = os.path.join(scratch, "refusals.txt")
+    with open(lines, "w", encoding="utf-8") as f:
+        f.writelines(inchi + "\n" for inchi in inchis)
+    log = os.path.join(scratch, level + ".log")
+    subprocess.run([tool, "-j2", f"--validate={level}", lines, os.path.join(scratch, "out"), log],
+                   capture_output=True, check=True)
+    with open(log, encoding="utf-8") as f:
+        return sorted(int(m) for m in re.findall(r"not a valid InChI .* in the line #(\d+)", f.read()))

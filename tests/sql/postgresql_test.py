@@ -5,13 +5,12 @@ against the crosscheck set's keys and the tool's own words.
     postgresql_test.py CLUSTER_STATE CROSSCHECK_TSV_GZ MOLSTAMP_BINARY
 """
 import os
-import re
 import subprocess
 import sys
 import tempfile
 
-from cases import (CAFFEINE, CORRUPTING, Reference, difference_model, difference_pairs,
-                   malformed_difference_cases, validity_cases, verdict_cases)
+from cases import (CAFFEINE, Reference, damaged_inchis, difference_model, difference_pairs,
+                   malformed_difference_cases, tool_refusals, validity_cases, verdict_cases)
 from pg import literal, new_database
 
 state, reference, tool = sys.argv[1:4]
@@ -98,18 +97,7 @@ for level in ["'bogus'", "''"]:
 
 # inchi_valid against the tool's --validate on the set's InChIs with damaged
 # ones among them: the same InChIs refused at each level.
-damaged = []
-for n, (inchi, _) in enumerate(rows[::3]):
-    if n % 5 == 1:
-        inchi = inchi[: len(inchi) // 2]
-    elif n % 5 == 2:
-        inchi = inchi.replace("/c", "/x", 1)
-    elif n % 5 == 3:
-        inchi = inchi.replace("/h", "/h99", 1)  # on one of these the library wrote out of bounds
-    elif n % 5 == 4:
-        inchi = inchi.replace("/", "_", 2).replace("_", "/", 1)
-    damaged.append(inchi)
-damaged += CORRUPTING * 3
+damaged = damaged_inchis(ref)
 with tempfile.TemporaryDirectory() as scratch:
     lines = os.path.join(scratch, "inchis.txt")
     with open(lines, "w", encoding="utf-8") as f:
@@ -117,12 +105,7 @@ with tempfile.TemporaryDirectory() as scratch:
     db.rows(f"CREATE TABLE damaged(line serial, inchi text);\n"
             f"\\copy damaged(inchi) FROM '{lines}'\n")
     for level in ["syntax", "structure"]:
-        log = os.path.join(scratch, level + ".log")
-        subprocess.run([tool, "-j2", f"--validate={level}", lines, os.path.join(scratch, "out"), log],
-                       capture_output=True, check=True)
-        with open(log, encoding="utf-8") as f:
-            refused = sorted(int(m) for m in re.findall(r"not a valid InChI .* in the line #(\d+)",
-                                                        f.read()))
+        refused = tool_refusals(tool, damaged, level, scratch)
         got = db.rows(f"SELECT line FROM damaged WHERE NOT inchi_valid(inchi, '{level}') ORDER BY 1")
         expect(f"refused at {level}", [int(r[0]) for r in got], refused)
         expect(f"some refused at {level}, not all", 0 < len(refused) < len(damaged), True)

@@ -8,10 +8,11 @@ import re
 import sqlite3
 import subprocess
 import sys
+import tempfile
 import threading
 
-from cases import (CORRUPTING, Reference, difference_model, difference_pairs,
-                   malformed_difference_cases, validity_cases, verdict_cases)
+from cases import (CORRUPTING, Reference, damaged_inchis, difference_model, difference_pairs,
+                   malformed_difference_cases, tool_refusals, validity_cases, verdict_cases)
 
 extension, reference, tool = sys.argv[1:4]
 failures = []
@@ -123,6 +124,17 @@ for level in ["bogus", "", None]:
     expect(f"inchi_valid level {level!r}",
            "'syntax' or 'structure'" in (error("SELECT inchi_valid(?, ?)", ref.non_standard, level) or ""),
            True)
+
+# inchi_valid against the tool's --validate on the set's InChIs with damaged
+# ones among them: the same InChIs refused at each level.
+damaged = damaged_inchis(ref)
+with tempfile.TemporaryDirectory() as scratch:
+    for level in ["syntax", "structure"]:
+        refused = tool_refusals(tool, damaged, level, scratch)
+        got = [n + 1 for n, inchi in enumerate(damaged)
+               if not one(f"SELECT inchi_valid(?, '{level}')", inchi)]
+        expect(f"refused at {level}", got, refused)
+        expect(f"some refused at {level}, not all", 0 < len(refused) < len(damaged), True)
 
 # Check mode's verdicts.
 for inchi, stored, wanted in verdict_cases(ref):
