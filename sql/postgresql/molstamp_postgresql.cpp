@@ -17,8 +17,10 @@ extern "C" {
 // Keep this order: fmgr.h and builtins.h need postgres.h first.
 #include "catalog/pg_type.h"
 #include "fmgr.h"
+#include "storage/ipc.h"
 #include "utils/builtins.h"
 #include "utils/lsyscache.h"
+#include "utils/memutils.h"
 }
 
 #include <cstring>
@@ -70,30 +72,27 @@ char* argument(FunctionCallInfo fcinfo, int i, size_t* n = nullptr) {
   return s;
 }
 
-// Ends a call site's worker process when its memory context goes: the query
-// ended, well or in error.
-void end_service(void* service) {
-  auto* s = static_cast<StructureService*>(service);
-  stop_structure_service(*s);
-  s->~StructureService();
+// Ends the backend's worker process when the backend exits.
+void end_service(int, Datum service) {
+  stop_structure_service(*reinterpret_cast<StructureService*>(DatumGetPointer(service)));
 }
 
-// The worker process for the structure calls of this call site of the
-// function in this backend (flinfo's fn_extra), made on its first call and
-// ended with the query; its process starts at the first structure call.
-StructureService& service_of(FunctionCallInfo fcinfo) {
-  FmgrInfo* f = fcinfo->flinfo;
-  if (f->fn_extra == nullptr) {
-    void* room = MemoryContextAlloc(f->fn_mcxt, sizeof(StructureService));
-    auto* callback = static_cast<MemoryContextCallback*>(
-        MemoryContextAlloc(f->fn_mcxt, sizeof(MemoryContextCallback)));
+// The backend's worker process for structure calls: one per backend (a
+// parallel worker is a backend of its own), made at the first call that may
+// need it, kept for the backend's life so that a call costs no fork, and
+// ended with the backend. A backend is one thread, and the unit PostgreSQL
+// gives an extension's state: this pointer is the module's only state.
+StructureService* backend_service = nullptr;
+
+StructureService& service_of() {
+  if (backend_service == nullptr) {
+    void* room = MemoryContextAlloc(TopMemoryContext, sizeof(StructureService));
     auto* s = new (room) StructureService;  // allocates nothing: no exception
-    callback->func = end_service;
-    callback->arg = s;
-    MemoryContextRegisterResetCallback(f->fn_mcxt, callback);
-    f->fn_extra = s;
+    s->may_run_in_process = false;
+    on_proc_exit(end_service, PointerGetDatum(s));
+    backend_service = s;
   }
-  return *static_cast<StructureService*>(f->fn_extra);
+  return *backend_service;
 }
 
 // Returns a Reply as the function's Datum; the out-of-memory outcome is
@@ -143,7 +142,7 @@ Datum molstamp_inchikey(PG_FUNCTION_ARGS) {
 // inchikey_standard(inchi): the key -s gives (strict).
 Datum molstamp_inchikey_standard(PG_FUNCTION_ARGS) {
   char* inchi = argument(fcinfo, 0);
-  Reply r = reply(sql_inchikey_standard(service_of(fcinfo), inchi));
+  Reply r = reply(sql_inchikey_standard(service_of(), inchi));
   return give(fcinfo, r);
 }
 
@@ -160,7 +159,7 @@ Datum molstamp_inchi_valid(PG_FUNCTION_ARGS) {
                errmsg("inchi_valid(): the level is 'syntax' or 'structure', not \"%s\"", name)));
     }
   }
-  Reply r = reply(sql_inchi_valid(service_of(fcinfo), inchi, level));
+  Reply r = reply(sql_inchi_valid(service_of(), inchi, level));
   return give(fcinfo, r);
 }
 

@@ -94,11 +94,12 @@ void inchi_valid(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   Argument inchi, level;
   if (!read_argument(ctx, argv[0], "inchi_valid", inchi)) return;
   if (argc > 1 && !read_argument(ctx, argv[1], "inchi_valid", level)) return;
+  // NULL in, NULL out, as in PostgreSQL, whose function is strict.
+  if (inchi.null || (argc > 1 && level.null)) return sqlite3_result_null(ctx);
   Validation validation = Validation::kSyntax;
-  if (argc > 1 && (level.null || !sql_validation_level(level.text, validation))) {
+  if (argc > 1 && !sql_validation_level(level.text, validation)) {
     return sqlite3_result_error(ctx, "inchi_valid(): the level is 'syntax' or 'structure'", -1);
   }
-  if (inchi.null) return sqlite3_result_null(ctx);
   give(ctx, sql_inchi_valid(service_of(ctx), inchi.text.c_str(), validation));
 }
 
@@ -182,6 +183,7 @@ extern "C" __attribute__((visibility("default"))) int sqlite3_molstamp_init(
     if (r.structure) {
       service = new (std::nothrow) StructureService;  // its worker starts at its first call
       if (service == nullptr) return SQLITE_NOMEM;
+      service->may_run_in_process = false;
     }
     // SQLite calls end_service itself when the registration fails.
     int rc = sqlite3_create_function_v2(db, r.name, r.arguments, flags, service, r.body, nullptr,

@@ -31,11 +31,12 @@ SqlResult key_result(int status, const char* key) {
 }
 
 // The error of a structure call whose worker process ended other than by the
-// library's fault (killed, say): not an answer about the InChI.
+// library's fault (killed, say), or could not start: not an answer about the
+// InChI.
 SqlResult worker_lost(const KeyNote& note) {
   SqlResult r;
   r.outcome = SqlOutcome::kError;
-  r.text = "a worker process for structure calls ended (" + note.reason + ")";
+  r.text = "the structure call failed: " + note.reason;
   return r;
 }
 

@@ -36,7 +36,8 @@ SqlResult sql_inchikey(const char* inchi) noexcept;
 // service's worker process, so that an InChI on which the library corrupts
 // its memory or goes down takes only that process with it (the call then
 // fails, and the next starts another); an error when the worker ended for
-// another reason.
+// another reason or could not start. A database's services are made with
+// may_run_in_process false, so that the library never runs in its process.
 SqlResult sql_inchikey_standard(StructureService& service, const char* inchi) noexcept;
 
 // The level named by inchi_valid's second argument, "syntax" or

@@ -50,7 +50,15 @@ bool start_structure_service(StructureService& s) {
 }
 
 StructureResult structure_call(StructureService& s, const char* inchi) {
-  if (!s.in_process && !worker_running(s.worker)) start_structure_service(s);
+  forget_inherited_worker(s.worker);
+  if (!s.in_process && !worker_running(s.worker) && !start_structure_service(s) &&
+      !s.may_run_in_process) {
+    s.in_process = false;  // the next call tries again
+    StructureResult none;
+    none.status = kWorkerLost;
+    none.message = "no worker process for structure calls could start (" + s.start_error + ")";
+    return none;
+  }
   if (s.in_process) return standard_inchi_of(inchi);
   int status = 0;
   std::string reply, error;

@@ -25,6 +25,10 @@ struct StructureService {
   bool in_process = false;        // no worker could start: calls run here, serialized
   std::string start_error;        // why the last worker did not start
   ForkFunction fork_call = fork;  // how workers are forked
+  // False in a database's process: a worker that cannot start fails the call
+  // (kWorkerLost) and the next call tries again; the library is never called
+  // in the host, where an InChI that corrupts it would take the host down.
+  bool may_run_in_process = true;
 };
 
 // Starts s's worker process; false when it cannot start, with s.in_process
@@ -36,6 +40,8 @@ bool start_structure_service(StructureService& s);
 // one, in this process). A worker that ends before it replies gives status
 // kWorkerLost and a message naming how it ended; the next call starts another.
 // So does a call the library failed, whose worker is ended after its reply.
+// A worker inherited across a fork is left to its own parent, and this
+// process starts its own.
 StructureResult structure_call(StructureService& s, const char* inchi);
 
 // Ends s's worker process, if one runs.

@@ -235,6 +235,7 @@ bool start_worker(WorkerProcess& w, const WorkerServer& server, std::string& err
   close(request_pipe[0]);
   close(reply_pipe[1]);
   w.pid = pid;
+  w.parent = getpid();
   w.requests = request_pipe[1];
   w.replies = reply_pipe[0];
   w.ended.clear();
@@ -287,4 +288,14 @@ void stop_worker(WorkerProcess& w) {
 
 void discard_worker(WorkerProcess& w) {
   if (worker_running(w)) reap(w, 0);
+}
+
+void forget_inherited_worker(WorkerProcess& w) {
+  if (!worker_running(w) || w.parent == getpid()) return;
+  if (w.requests >= 0) close(w.requests);
+  if (w.replies >= 0) close(w.replies);
+  w.requests = w.replies = -1;
+  w.pid = -1;
+  w.ended = "left to the process that started it";
+  w.end_signal = 0;
 }

@@ -37,6 +37,7 @@ struct WorkerProcess {
   // How the last child ended: "exited with status 0", "killed by signal 9 (SIGKILL)".
   std::string ended;
   int end_signal = 0;  // the signal that ended the last child, 0 when none did
+  pid_t parent = -1;   // the process that started the child: its pipes are that process's
 };
 
 // True while w has a child that has not been seen to end.
@@ -67,5 +68,11 @@ void stop_worker(WorkerProcess& w);
 // Ends w's child at once (SIGKILL) and reaps it, if one runs: for a worker
 // whose state is not to be trusted, which need not finish anything.
 void discard_worker(WorkerProcess& w);
+
+// Lets go of a child that another process started, as this process's copy of
+// w holds after a fork: closes this copy's ends of its pipes without a
+// signal or a wait (the child is not ours, and serves its own parent). So
+// two processes never talk to one worker. Nothing when w is this process's.
+void forget_inherited_worker(WorkerProcess& w);
 
 #endif

@@ -8,6 +8,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import time
 
 from cases import (CAFFEINE, Reference, damaged_inchis, difference_model, difference_pairs,
                    malformed_difference_cases, tool_refusals, validity_cases, verdict_cases)
@@ -161,6 +162,45 @@ expect("parallel result", in_parallel, serial)
 expect("rows and wrong keys", in_parallel[0][:2], [str(3 * len(derived)), "0"])
 serial_plan = db.rows("SET max_parallel_workers_per_gather = 0; EXPLAIN (COSTS OFF) " + query)
 expect("no Gather when serial", any("Gather" in r[0] for r in serial_plan), False)
+
+# One worker process per backend, kept for the backend's life: twenty open
+# cursors, each a call site of its own, and a hundred PL/pgSQL calls add no
+# process; the worker ends with the backend.
+def children_of(pid):
+    found = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/status") as f:
+                if f"PPid:\t{pid}\n" in f.read():
+                    found.append(int(entry))
+        except (OSError, ValueError):
+            pass
+    return found
+
+
+session = subprocess.Popen(
+    ["psql", "-X", "-q", "-A", "-t", "-v", "ON_ERROR_STOP=1", "-d", "molstamp_functions"],
+    stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, env=db.env)
+cursors = "".join(f"DECLARE c{n} CURSOR FOR SELECT inchikey_standard(inchi) FROM derived; "
+                  f"MOVE 1 IN c{n};\n" for n in range(20))
+session.stdin.write("BEGIN;\n" + cursors + """
+DO $$ DECLARE k text; BEGIN
+  FOR n IN 1..100 LOOP SELECT inchikey_standard(inchi) INTO k FROM derived WHERE id = n; END LOOP;
+END $$;
+SELECT pg_backend_pid();
+""")
+session.stdin.flush()
+backend = int(session.stdout.readline())
+workers = children_of(backend)
+session.stdin.write("COMMIT;\n")
+session.stdin.close()
+session.wait(timeout=60)
+expect("worker processes of a backend", len(workers), 1)
+for _ in range(100):
+    if not any(os.path.exists(f"/proc/{w}") for w in workers):
+        break
+    time.sleep(0.05)
+expect("workers left after the session", [w for w in workers if os.path.exists(f"/proc/{w}")], [])
 
 # A stored generated column and an expression index, which IMMUTABLE allows.
 db.rows("CREATE TABLE mol(inchi text, key text GENERATED ALWAYS AS (inchikey(inchi)) STORED);"

@@ -120,10 +120,11 @@ for inchi in CORRUPTING * 3:
     expect(f"inchikey_standard({inchi})", one("SELECT inchikey_standard(?)", inchi),
            one("SELECT inchikey(?)", inchi) if inchi.startswith("InChI=1S/") else None)
 expect("the key after them", one("SELECT inchikey_standard(?)", non_standard), derived[0][1])
-for level in ["bogus", "", None]:
+for level in ["bogus", ""]:
     expect(f"inchi_valid level {level!r}",
            "'syntax' or 'structure'" in (error("SELECT inchi_valid(?, ?)", ref.non_standard, level) or ""),
            True)
+expect("inchi_valid level NULL", one("SELECT inchi_valid(?, NULL)", ref.non_standard), None)
 
 # inchi_valid against the tool's --validate on the set's InChIs with damaged
 # ones among them: the same InChIs refused at each level.
@@ -175,6 +176,47 @@ expect("version", one("SELECT molstamp_version()"), ", ".join(tool_version[:2]))
 expect("version form",
        bool(re.fullmatch(r"molstamp \d+\.\d+\.\d+, InChI library.*", one("SELECT molstamp_version()"))),
        True)
+
+# The library is never called in the host's own process. A worker that
+# cannot start (no descriptor left for its pipes) fails the call with an
+# error, and the next call starts one; a connection carried across a fork
+# leaves its worker to the parent, and each process gets its own answers.
+NO_WORKER = """
+import os, resource, sqlite3, sys
+extension, corrupting, inchi, key, other, other_key = sys.argv[1:7]
+c = sqlite3.connect(":memory:")
+c.enable_load_extension(True)
+c.load_extension(extension)
+one = lambda sql, *a: c.execute(sql, a).fetchone()[0]
+print(one("SELECT inchikey_standard(?)", inchi) == key)
+print(one("SELECT inchi_valid(?, 'structure')", corrupting))  # fails: its worker is ended
+soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+resource.setrlimit(resource.RLIMIT_NOFILE, (len(os.listdir("/proc/self/fd")), hard))
+try:
+    print(one("SELECT inchi_valid(?, 'structure')", corrupting))
+except sqlite3.OperationalError as e:
+    print(e)
+resource.setrlimit(resource.RLIMIT_NOFILE, (soft, hard))
+print(one("SELECT inchi_valid(?, 'structure')", corrupting), one("SELECT inchikey_standard(?)", inchi) == key)
+for trial in range(20):
+    pid = os.fork()
+    mine = one("SELECT inchikey_standard(?)", inchi if pid else other)
+    if pid == 0:
+        os._exit(0 if mine == other_key else 1)
+    _, status = os.waitpid(pid, 0)
+    print("fork", trial, mine == key, status == 0)
+"""
+shell_out = subprocess.run(
+    [sys.executable, "-c", NO_WORKER, extension, CORRUPTING[0], *derived[0], *derived[1]],
+    capture_output=True, text=True)
+lines = shell_out.stdout.splitlines()
+expect("no worker: status", (shell_out.returncode, shell_out.stderr), (0, ""))
+expect("no worker: before, and the corrupting InChI", lines[:2], ["True", "0"])
+expect("no worker: the call fails", lines[2:3],
+       ["the structure call failed: no worker process for structure calls could start "
+        "(pipe: Too many open files)"])
+expect("no worker: after", lines[3:4], ["0 True"])
+expect("no worker: across forks", lines[4:], [f"fork {t} True True" for t in range(20)])
 
 # Out of memory is SQLite's error, never a crash: a long text keyed under
 # address-space limits from below to above what the key call needs, each in
