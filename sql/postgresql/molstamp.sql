@@ -52,7 +52,7 @@ CREATE FUNCTION inchikey_difference(stored bytea, computed bytea) RETURNS text
   LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE COST 10;
 COMMENT ON FUNCTION inchikey_difference(text, text) IS 'the parts in which two InChIKeys differ, as molstamp --difference says them';
 
--- STABLE, not IMMUTABLE: an upgrade of the module or of the library changes it.
+-- STABLE, not IMMUTABLE: an upgrade of the module changes it.
 CREATE FUNCTION molstamp_version() RETURNS text
   AS 'MODULE_PATHNAME', 'molstamp_version_text'
   LANGUAGE C STABLE STRICT PARALLEL SAFE;

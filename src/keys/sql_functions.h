@@ -55,7 +55,7 @@ SqlResult sql_inchi_valid(StructureService& service, const char* inchi, Validati
 SqlResult sql_inchikey_verdict(const char* inchi, const char* stored, size_t n) noexcept;
 
 // inchikey_difference(stored, computed): the check report's difference
-// column for two keys.
+// column for two keys; NULL when computed is no well-formed key.
 SqlResult sql_inchikey_difference(std::string_view stored, std::string_view computed) noexcept;
 
 // molstamp_version(): "molstamp <version>, <the InChI library's provenance>".

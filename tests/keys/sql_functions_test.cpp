@@ -127,6 +127,8 @@ TEST(SqlFunctions, DifferencesAndVersion) {
   EXPECT_EQ(shown(sql_inchikey_difference("UHOVQNZJYSORNB-UHFFFAOYSA-O", kBenzeneKey)),
             "text:protonation");
   EXPECT_EQ(shown(sql_inchikey_difference("benzene", kBenzeneKey)), "text:malformed");
+  EXPECT_EQ(shown(sql_inchikey_difference(kBenzeneKey, std::string(kBenzeneKey) + "XXXX")), "null");
+  EXPECT_EQ(shown(sql_inchikey_difference(kBenzeneKey, "")), "null");
   std::string version = shown(sql_version());
   EXPECT_EQ(version.rfind("text:molstamp ", 0), 0u) << version;
   EXPECT_NE(version.find(", InChI library"), std::string::npos) << version;

@@ -107,6 +107,8 @@ def malformed_difference_cases(ref):
         (key[:26], key, "malformed"),
         (None, key, None),
         (key, None, None),
+        (key, key + "XXXX", None),  # a computed text that is no key
+        (key, "", None),
     ]
 
 
